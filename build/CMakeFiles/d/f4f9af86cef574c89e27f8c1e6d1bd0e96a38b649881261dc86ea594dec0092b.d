@@ -1,0 +1,20 @@
+orvix_ios_native_sdk/orvix_autogen/timestamp: \
+  /work/main/orvix_ios_native_sdk/CMakeLists.txt \
+  /work/main/orvix_ios_native_sdk/core/APIHandler.cpp \
+  /work/main/orvix_ios_native_sdk/core/APIHandler.h \
+  /work/main/orvix_ios_native_sdk/core/BackendAPI.cpp \
+  /work/main/orvix_ios_native_sdk/core/BackendAPI.h \
+  /work/main/orvix_ios_native_sdk/core/BaseViewModel.h \
+  /work/main/orvix_ios_native_sdk/core/Endpoints.cpp \
+  /work/main/orvix_ios_native_sdk/core/Endpoints.h \
+  /work/main/orvix_ios_native_sdk/core/Error.cpp \
+  /work/main/orvix_ios_native_sdk/core/Error.h \
+  /work/main/orvix_ios_native_sdk/core/HealthCheckViewModel.h \
+  /work/main/orvix_ios_native_sdk/core/OrvixEntryPoint.cpp \
+  /work/main/orvix_ios_native_sdk/core/OrvixEntryPoint.h \
+  /work/main/orvix_ios_native_sdk/core/Types.cpp \
+  /work/main/orvix_ios_native_sdk/core/Types.h \
+  /work/main/orvix_ios_native_sdk/core/URLQuery.cpp \
+  /work/main/orvix_ios_native_sdk/core/URLQuery.h \
+  /work/main/orvix_ios_native_sdk/core/internal/EndpointOverride.h \
+  /usr/bin/cmake

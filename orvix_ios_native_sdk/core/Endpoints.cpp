@@ -1,0 +1,48 @@
+#include "orvix_ios_native_sdk/core/Endpoints.h"
+
+#include "orvix_ios_native_sdk/core/internal/EndpointOverride.h"
+
+#include <QMutex>
+
+namespace orvix {
+
+namespace {
+QMutex &overrideMutex()
+{
+    static QMutex m;
+    return m;
+}
+std::optional<QString> &backendOverride()
+{
+    static std::optional<QString> value;
+    return value;
+}
+} // namespace
+
+QString backendBaseURL(Mode mode)
+{
+    {
+        QMutexLocker lock(&overrideMutex());
+        if (backendOverride())
+            return *backendOverride();
+    }
+    switch (mode) {
+    case Mode::sandbox:
+        return QStringLiteral("https://" ORVIX_BACKEND_HOST_SANDBOX "/");
+    case Mode::production:
+        return QStringLiteral("https://" ORVIX_BACKEND_HOST_PRODUCTION "/");
+    case Mode::stage:
+        return QStringLiteral("https://" ORVIX_BACKEND_HOST_STAGE "/");
+    }
+    return QString();
+}
+
+namespace internal {
+void setBackendBaseURL(const std::optional<QString> &baseURL)
+{
+    QMutexLocker lock(&overrideMutex());
+    backendOverride() = baseURL;
+}
+} // namespace internal
+
+} // namespace orvix

@@ -1,0 +1,13 @@
+#pragma once
+// Not installed: lets tests and the demo point the kit at a local simulator.
+
+#include <QString>
+#include <optional>
+
+namespace orvix::internal {
+
+// Replaces the backend base URL of every mode (nothing restores the
+// configured hosts). The text should end in "/".
+void setBackendBaseURL(const std::optional<QString> &baseURL);
+
+} // namespace orvix::internal

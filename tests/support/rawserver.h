@@ -1,0 +1,53 @@
+#pragma once
+// A raw HTTP/1.1 test server on 127.0.0.1, port 0. Each request is parsed
+// (head and Content-Length body) and handed to the handler, which answers
+// with raw bytes, drops the connection, or never answers.
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QTcpServer>
+#include <QUrl>
+#include <functional>
+
+struct RawRequest {
+    QByteArray method;
+    QByteArray target;                          // path and query as sent
+    QList<QPair<QByteArray, QByteArray>> headers; // names exactly as received
+    QByteArray body;
+    QByteArray header(const QByteArray &name) const; // first, ignoring case
+    bool hasHeader(const QByteArray &name) const;
+    QByteArray path() const { return target.left(target.indexOf('?') < 0 ? target.size() : target.indexOf('?')); }
+};
+
+struct RawReply {
+    enum class Kind { bytes, drop, hang } kind = Kind::bytes;
+    QByteArray bytes;
+    static RawReply http(int status, const QByteArray &body, const QByteArray &contentType = "application/json",
+                         const QList<QPair<QByteArray, QByteArray>> &extraHeaders = {});
+    static RawReply raw(const QByteArray &bytes) { return {Kind::bytes, bytes}; }
+    static RawReply drop() { return {Kind::drop, {}}; }
+    static RawReply hang() { return {Kind::hang, {}}; }
+};
+
+class RawServer : public QObject {
+    Q_OBJECT
+public:
+    using Handler = std::function<RawReply(const RawRequest &)>;
+    explicit RawServer(Handler handler, QObject *parent = nullptr);
+    ~RawServer() override;
+
+    QUrl url(const QString &path = QStringLiteral("/")) const;
+    quint16 port() const { return m_server.serverPort(); }
+    QList<RawRequest> requests() const { return m_requests; }
+    int count(const QByteArray &path) const;
+    void setHandler(Handler handler) { m_handler = std::move(handler); }
+
+private:
+    void onConnection();
+    QTcpServer m_server;
+    Handler m_handler;
+    QList<RawRequest> m_requests;
+};
