@@ -10,6 +10,9 @@
 #include <QRandomGenerator>
 #include <QSaveFile>
 #include <QStringList>
+#include <QTemporaryDir>
+
+#include <unistd.h>
 #include <algorithm>
 
 namespace orvix::platform::net {
@@ -166,17 +169,32 @@ TemporaryBodyFile::~TemporaryBodyFile()
 
 QString privateTemporaryDirectory()
 {
+    // One folder per user, reused across runs. A folder of that name that is
+    // not ours (or is a link) is never used: we fall back to a fresh one.
     static QMutex mutex;
+    static QString chosen;
     QMutexLocker lock(&mutex);
-    const QString name = QStringLiteral("orvix-%1").arg(QCoreApplication::applicationPid());
+    const auto usable = [](const QString &path) {
+        const QFileInfo info(path);
+        return info.isDir() && !info.isSymLink() && info.ownerId() == ::getuid();
+    };
+    if (!chosen.isEmpty() && usable(chosen))
+        return chosen;
+    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
     QDir base(QDir::tempPath());
+    const QString name = QStringLiteral("orvix-%1").arg(::getuid());
     const QString path = base.filePath(name);
-    QFileInfo info(path);
-    if (!info.exists()) {
-        base.mkdir(name);
+    if (!QFileInfo::exists(path))
+        base.mkdir(name, ownerOnly);
+    if (usable(path) && QFile::setPermissions(path, ownerOnly)) {
+        chosen = path;
+        return chosen;
     }
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    return path;
+    QTemporaryDir fresh(base.filePath(QStringLiteral("orvix-XXXXXX")));
+    fresh.setAutoRemove(false);
+    chosen = fresh.path();
+    QFile::setPermissions(chosen, ownerOnly);
+    return chosen;
 }
 
 static QByteArray quotedParameter(const QString &text)

@@ -86,6 +86,10 @@ private:
 
     void complete()
     {
+        // The receiver gets the request without its temporary body file.
+        if (m_response.request)
+            m_response.request->bodyFile.reset();
+        m_built.reset();
         if (m_completion)
             m_completion(m_response);
         deleteLater();

@@ -1,0 +1,455 @@
+// The kit's HTTP client against a raw server on 127.0.0.1.
+
+#include "logcapture.h"
+#include "netcompare.h"
+#include "rawserver.h"
+
+#include "orvix_ios_native_sdk/core/APIHandler.h"
+#include "platform/net/session.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QThread>
+#include <QtTest>
+
+using namespace orvix;
+namespace net = orvix::platform::net;
+
+
+namespace {
+
+// What one request ended with; counts every closure call.
+struct Outcome {
+    int successes = 0;
+    int failures = 0;
+    QVariant value;
+    std::optional<Error> error;
+    bool onMainThread = true;
+
+    APIHandler::OnSuccess success()
+    {
+        return [this](const QVariant &v) {
+            ++successes;
+            value = v;
+            onMainThread = onMainThread && QThread::currentThread() == qApp->thread();
+        };
+    }
+    APIHandler::OnFailure failure()
+    {
+        return [this](const Error &e) {
+            ++failures;
+            error = e;
+            onMainThread = onMainThread && QThread::currentThread() == qApp->thread();
+        };
+    }
+    bool done() const { return successes + failures > 0; }
+};
+
+// Waits until the outcome arrived and no request is left in flight, so a
+// stray second call would be seen.
+void settle(const Outcome &o)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(o.done(), 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(net::Session::shared().requestsInFlight(), 0, 15000);
+    QCoreApplication::processEvents();
+}
+
+QByteArray json(const QVariantMap &map)
+{
+    return QJsonDocument(QJsonObject::fromVariantMap(map)).toJson(QJsonDocument::Compact);
+}
+
+} // namespace
+
+class TestAPIHandler : public QObject {
+    Q_OBJECT
+private slots:
+    void jsonRepliesCarryTheStatus();
+    void unusableRepliesFailOnceWithoutResend();
+    void emptyBodyIsSentTwiceThenFails();
+    void transportFailuresAreTriedTwice();
+    void timeOutIsATransportFailure();
+    void uploadAcceptsOnly200();
+    void formPostFollowsRedirectsAndKeepsCookies();
+    void headersAreSentExactlyAsTheOperationSays();
+    void parametersAreEncodedForEachOperation();
+    void concurrentRequestsRetryOnTheirOwn();
+    void requestFromWorkerThreadCompletesOnMain();
+    void textRepliesMustBeUtf8();
+    void logsCarryNoValues();
+};
+
+void TestAPIHandler::jsonRepliesCarryTheStatus()
+{
+    RawServer server([](const RawRequest &r) {
+        if (r.path() == "/missing")
+            return RawReply::http(404, R"({"errors":{"errorCode":"NOT_FOUND"}})");
+        if (r.path() == "/own-status")
+            return RawReply::http(200, R"({"statusCode":1,"ok":true})");
+        return RawReply::http(200, R"([1,2,3])");
+    });
+
+    Outcome notFound;
+    APIHandler::postRequest({}, server.url("/missing").toString(), std::nullopt, "m", notFound.success(),
+                            notFound.failure());
+    settle(notFound);
+    QCOMPARE(notFound.successes, 1);
+    QCOMPARE(notFound.failures, 0);
+    const QVariantMap nf = notFound.value.toMap();
+    QCOMPARE(nf.value("statusCode").toInt(), 404);
+    QCOMPARE(nf.value("errors").toMap().value("errorCode").toString(), QString("NOT_FOUND"));
+
+    Outcome own;
+    APIHandler::getRequest({}, server.url("/own-status").toString(), std::nullopt, "m", own.success(),
+                           own.failure());
+    settle(own);
+    QCOMPARE(own.successes, 1);
+    QCOMPARE(own.value.toMap().value("statusCode").toInt(), 200);
+    QCOMPARE(own.value.toMap().value("statusCode").typeId(), QMetaType::Int);
+    QCOMPARE(own.value.toMap().value("ok").toBool(), true);
+
+    Outcome array;
+    APIHandler::postRequest({}, server.url("/array").toString(), std::nullopt, "m", array.success(),
+                            array.failure());
+    settle(array);
+    QCOMPARE(array.successes, 1);
+    QCOMPARE(array.value.typeId(), QMetaType::QString);
+    QVERIFY(array.value.toString().isEmpty());
+}
+
+void TestAPIHandler::unusableRepliesFailOnceWithoutResend()
+{
+    RawServer server([](const RawRequest &r) {
+        if (r.path() == "/html")
+            return RawReply::http(500, "<html><body>Internal error</body></html>", "text/html");
+        if (r.path() == "/scalar")
+            return RawReply::http(200, "42");
+        return RawReply::raw("HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n");
+    });
+
+    for (const char *path : {"/html", "/no-content", "/scalar"}) {
+        LogCapture log;
+        Outcome o;
+        if (QByteArray(path) == "/html")
+            APIHandler::getRequest({}, server.url(path).toString(), std::nullopt, "m", o.success(), o.failure());
+        else
+            APIHandler::postRequest({}, server.url(path).toString(), std::nullopt, "m", o.success(), o.failure());
+        settle(o);
+        QCOMPARE(o.successes, 0);
+        QCOMPARE(o.failures, 1);
+        QVERIFY(o.error->asAFError());
+        QVERIFY(!o.error->isSessionTaskFailed());
+        QCOMPARE_CASE(o.error->asAFError()->kind(), net::NetError::Kind::responseSerializationFailed);
+        QCOMPARE(server.count(path), 1);
+        QVERIFY(log.lines().contains("erroMsg"));
+    }
+}
+
+void TestAPIHandler::emptyBodyIsSentTwiceThenFails()
+{
+    RawServer server([](const RawRequest &) { return RawReply::http(200, QByteArray()); });
+    Outcome o;
+    APIHandler::postRequest({{"a", "b"}}, server.url("/empty").toString(), std::nullopt, "m", o.success(),
+                            o.failure());
+    settle(o);
+    QCOMPARE(server.count("/empty"), 2);
+    QCOMPARE(o.failures, 1);
+    QCOMPARE(o.successes, 0);
+    QCOMPARE_CASE(o.error->asAFError()->serializationReason(),
+             net::NetError::SerializationReason::inputDataNilOrZeroLength);
+    // The resend is the same request.
+    QCOMPARE(server.requests().at(0).body, server.requests().at(1).body);
+    QCOMPARE(server.requests().at(0).headers, server.requests().at(1).headers);
+
+    // The second attempt may succeed.
+    int n = 0;
+    server.setHandler([&n](const RawRequest &) {
+        return ++n == 1 ? RawReply::http(200, QByteArray()) : RawReply::http(200, R"({"x":"y"})");
+    });
+    Outcome second;
+    APIHandler::postRequest({}, server.url("/flaky").toString(), std::nullopt, "m", second.success(),
+                            second.failure());
+    settle(second);
+    QCOMPARE(server.count("/flaky"), 2);
+    QCOMPARE(second.successes, 1);
+    QCOMPARE(second.value.toMap().value("x").toString(), QString("y"));
+}
+
+void TestAPIHandler::transportFailuresAreTriedTwice()
+{
+    // Refused: nothing listens on a port we just released.
+    quint16 freePort = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        freePort = probe.serverPort();
+    }
+    QList<int> attempts;
+    net::Session::shared().setAttemptObserver([&](const net::URLRequest &, int attempt) { attempts << attempt; });
+    Outcome refused;
+    APIHandler::getRequest({}, QString("http://127.0.0.1:%1/x").arg(freePort), std::nullopt, "m", refused.success(),
+                           refused.failure());
+    settle(refused);
+    net::Session::shared().setAttemptObserver({});
+    QCOMPARE(attempts, (QList<int>{1, 2}));
+    QCOMPARE(refused.failures, 1);
+    QVERIFY(refused.error->isSessionTaskFailed());
+    QCOMPARE_CASE(refused.error->asAFError()->transportFailure(), net::NetError::TransportFailure::connectionRefused);
+
+    // Dropped after the request arrived: the server sees it exactly twice.
+    RawServer dropping([](const RawRequest &) { return RawReply::drop(); });
+    for (int op = 0; op < 3; ++op) {
+        Outcome dropped;
+        const QString url = dropping.url(QString("/drop%1").arg(op)).toString();
+        if (op == 0)
+            APIHandler::postRequest({{"k", "v"}}, url, std::nullopt, "m", dropped.success(), dropped.failure());
+        else if (op == 1)
+            APIHandler::getRequestWithHeaders({}, std::nullopt, url, dropped.success(), dropped.failure());
+        else
+            APIHandler::uploadRequest(url, "m", "attachment", QList<QByteArray>{"zip"}, dropped.success(),
+                                      dropped.failure());
+        settle(dropped);
+        QCOMPARE(dropping.count(QString("/drop%1").arg(op).toUtf8()), 2);
+        QCOMPARE(dropped.failures, 1);
+        QVERIFY(dropped.error->isSessionTaskFailed());
+    }
+
+    // A URL that cannot be built never leaves the machine and is not a transport failure.
+    Outcome invalid;
+    APIHandler::postRequest({}, "http://exa mple.com/ bad", std::nullopt, "m", invalid.success(), invalid.failure());
+    settle(invalid);
+    QCOMPARE(invalid.failures, 1);
+    QCOMPARE_CASE(invalid.error->asAFError()->kind(), net::NetError::Kind::invalidURL);
+}
+
+void TestAPIHandler::timeOutIsATransportFailure()
+{
+    RawServer silent([](const RawRequest &) { return RawReply::hang(); });
+    QCOMPARE(net::Session::shared().timeoutInterval(), 60000);
+    net::Session::shared().setTimeoutInterval(200);
+    Outcome o;
+    APIHandler::getRequest({}, silent.url("/slow").toString(), std::nullopt, "m", o.success(), o.failure());
+    settle(o);
+    net::Session::shared().setTimeoutInterval(60000);
+    QCOMPARE(silent.count("/slow"), 2);
+    QCOMPARE(o.failures, 1);
+    QCOMPARE_CASE(o.error->asAFError()->transportFailure(), net::NetError::TransportFailure::timedOut);
+}
+
+void TestAPIHandler::uploadAcceptsOnly200()
+{
+    int status = 201;
+    RawServer server([&status](const RawRequest &) { return RawReply::http(status, R"({"ok":true})"); });
+
+    Outcome created;
+    APIHandler::uploadRequest(server.url("/documents/7/object").toString(), "cred", "attachment",
+                              QList<QByteArray>{"PK\x03\x04 one", "two"}, created.success(), created.failure());
+    settle(created);
+    QCOMPARE(created.successes, 0);
+    QCOMPARE(created.failures, 1);
+    QCOMPARE_CASE(created.error->asAFError()->kind(), net::NetError::Kind::responseValidationFailed);
+    QCOMPARE(created.error->asAFError()->statusCode(), 201);
+    QCOMPARE(server.count("/documents/7/object"), 1);
+
+    const RawRequest sent = server.requests().constLast();
+    QCOMPARE(sent.header("X-Kalmar-Auth-Credential-ID"), QByteArray("cred"));
+    const QByteArray type = sent.header("Content-Type");
+    QVERIFY(type.startsWith("multipart/form-data; boundary="));
+    const QByteArray boundary = type.mid(type.indexOf('=') + 1);
+    QCOMPARE(sent.body.count("--" + boundary + "\r\n"), 2);
+    QVERIFY(sent.body.endsWith("--" + boundary + "--\r\n"));
+    QCOMPARE(sent.body.count("Content-Disposition: form-data; name=\"attachment\"; filename=\"aadhaar.zip\"\r\n"
+                             "Content-Type: application/octet-stream\r\n\r\n"),
+             2);
+    QVERIFY(sent.body.contains("\r\n\r\nPK\x03\x04 one\r\n--"));
+
+    status = 200;
+    Outcome ok;
+    APIHandler::uploadRequest(server.url("/up").toString(), "cred", "attachment", std::nullopt, ok.success(),
+                              ok.failure());
+    settle(ok);
+    QCOMPARE(ok.successes, 1);
+    QCOMPARE(ok.value.toMap(), (QVariantMap{{"status", 200}}));
+    QVERIFY(server.requests().constLast().body.isEmpty()); // no files, no parts
+}
+
+void TestAPIHandler::formPostFollowsRedirectsAndKeepsCookies()
+{
+    RawServer server([](const RawRequest &r) {
+        if (r.path() == "/login")
+            return RawReply::http(302, "", "", {{"Location", "/step?x=1"}, {"Set-Cookie", "sid=abc; Path=/"}});
+        if (r.path() == "/step")
+            return RawReply::http(303, "", "", {{"Location", "/done?code=A%26B&state=s"}});
+        return RawReply::http(200, "welcome " + r.header("Cookie"), "text/html");
+    });
+    Outcome o;
+    HTTPHeaders headers{{"Content-Type", "application/x-www-form-urlencoded"}};
+    APIHandler::postFormRequest({{"username", "1234"}, {"otp", "99 8&"}, {"a", "first"}}, headers,
+                                server.url("/login").toString(), o.success(), o.failure());
+    settle(o);
+    QCOMPARE(o.successes, 1);
+    const QVariantMap reply = o.value.toMap();
+    const QUrl last = reply.value("resQuery").toUrl();
+    QCOMPARE(last.path(), QString("/done"));
+    QCOMPARE(last.query(QUrl::FullyEncoded), QString("code=A%26B&state=s"));
+    QCOMPARE(reply.value("resString").toString(), QString("welcome sid=abc"));
+
+    const QList<RawRequest> seen = server.requests();
+    QCOMPARE(seen.size(), 3);
+    QCOMPARE(seen[0].method, QByteArray("POST"));
+    QCOMPARE(seen[0].body, QByteArray("a=first&otp=99%208%26&username=1234"));
+    QCOMPARE(seen[0].header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
+    QCOMPARE(seen[1].method, QByteArray("GET")); // 302 after POST continues as GET
+    QCOMPARE(seen[1].header("Cookie"), QByteArray("sid=abc"));
+    QVERIFY(seen[1].body.isEmpty());
+}
+
+void TestAPIHandler::headersAreSentExactlyAsTheOperationSays()
+{
+    RawServer server([](const RawRequest &) { return RawReply::http(200, R"({"ok":1})"); });
+    const QString url = server.url("/h").toString();
+
+    Outcome a, b, c, d, e;
+    APIHandler::postRequest({}, url, std::nullopt, "cred-1", a.success(), a.failure());
+    settle(a);
+    HTTPHeaders custom{{"'Accept'", "application/json"}, {"Referer", "https://portal.example/"}};
+    APIHandler::postRequest({}, url, custom, "cred-2", b.success(), b.failure());
+    settle(b);
+    APIHandler::getRequest({}, url, HTTPHeaders{}, "cred-3", c.success(), c.failure());
+    settle(c);
+    APIHandler::getRequestWithHeaders({}, custom, url, d.success(), d.failure());
+    settle(d);
+    HTTPHeaders formType{{"Content-Type", "application/x-www-form-urlencoded"}};
+    APIHandler::postRequest({{"k", "v"}}, url, formType, "", e.success(), e.failure());
+    settle(e);
+
+    const QList<RawRequest> seen = server.requests();
+    QCOMPARE(seen.size(), 5);
+    QCOMPARE(seen[0].header("X-Kalmar-Auth-Credential-ID"), QByteArray("cred-1"));
+    QCOMPARE(seen[0].header("Content-Type"), QByteArray("application/json"));
+    for (int i = 1; i < 5; ++i)
+        QVERIFY2(!seen[i].hasHeader("X-Kalmar-Auth-Credential-ID"), qPrintable(QString::number(i)));
+    // The quoted name is its own header, sent as given.
+    for (int i : {1, 3}) {
+        QCOMPARE(seen[i].header("'Accept'"), QByteArray("application/json"));
+        QVERIFY(!seen[i].hasHeader("Accept"));
+        QCOMPARE(seen[i].header("Referer"), QByteArray("https://portal.example/"));
+    }
+    // The caller's form type over a JSON body is kept.
+    QCOMPARE(seen[4].header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
+    QCOMPARE(seen[4].body, QByteArray(R"({"k":"v"})"));
+}
+
+void TestAPIHandler::parametersAreEncodedForEachOperation()
+{
+    RawServer server([](const RawRequest &) { return RawReply::http(200, R"({})"); });
+    const QVariantMap params{{"zeta", "last"},
+                             {"flag", true},
+                             {"off", false},
+                             {"list", QVariantList{"a b", 2}},
+                             {"nested", QVariantMap{{"k", "v/?&="}}},
+                             {"name", QString::fromUtf8("Zoë")}};
+    Outcome get;
+    APIHandler::getRequest(params, server.url("/q?pre=1").toString(), std::nullopt, "m", get.success(),
+                           get.failure());
+    settle(get);
+    QCOMPARE(server.requests().constLast().target,
+             QByteArray("/q?pre=1&flag=1&list%5B%5D=a%20b&list%5B%5D=2&name=Zo%C3%AB&nested%5Bk%5D=v/?%26%3D"
+                        "&off=0&zeta=last"));
+
+    Outcome post;
+    APIHandler::postRequest({{"id", QVariant()}, {"name", "A \"quoted\" \\ name\n"}}, server.url("/j").toString(),
+                            std::nullopt, "m", post.success(), post.failure());
+    settle(post);
+    const QJsonObject body = QJsonDocument::fromJson(server.requests().constLast().body).object();
+    QVERIFY(body.value("id").isNull());
+    QCOMPARE(body.value("name").toString(), QString("A \"quoted\" \\ name\n"));
+}
+
+void TestAPIHandler::concurrentRequestsRetryOnTheirOwn()
+{
+    QHash<QByteArray, int> seen;
+    RawServer server([&seen](const RawRequest &r) {
+        // Each path fails its first attempt only.
+        return ++seen[r.path()] == 1 ? RawReply::drop() : RawReply::http(200, json({{"path", QString(r.path())}}));
+    });
+    Outcome first, second;
+    APIHandler::getRequest({}, server.url("/one").toString(), std::nullopt, "m", first.success(), first.failure());
+    APIHandler::getRequest({}, server.url("/two").toString(), std::nullopt, "m", second.success(),
+                           second.failure());
+    settle(first);
+    settle(second);
+    QCOMPARE(first.successes, 1);
+    QCOMPARE(second.successes, 1);
+    QCOMPARE(first.value.toMap().value("path").toString(), QString("/one"));
+    QCOMPARE(second.value.toMap().value("path").toString(), QString("/two"));
+    QCOMPARE(server.count("/one"), 2);
+    QCOMPARE(server.count("/two"), 2);
+}
+
+void TestAPIHandler::requestFromWorkerThreadCompletesOnMain()
+{
+    RawServer server([](const RawRequest &) { return RawReply::http(200, R"({"a":"b"})"); });
+    Outcome o;
+    o.onMainThread = true;
+    const QString url = server.url("/w").toString();
+    QThread *worker = QThread::create([&] { APIHandler::postRequest({}, url, std::nullopt, "m", o.success(), o.failure()); });
+    worker->start();
+    QVERIFY(worker->wait(5000));
+    delete worker;
+    settle(o);
+    QCOMPARE(o.successes, 1);
+    QVERIFY(o.onMainThread);
+}
+
+void TestAPIHandler::textRepliesMustBeUtf8()
+{
+    RawServer server([](const RawRequest &r) {
+        if (r.path() == "/latin1")
+            return RawReply::http(200, "caf\xe9", "text/plain");
+        if (r.path() == "/empty204")
+            return RawReply::raw("HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n");
+        return RawReply::http(200, "ok \xc3\xa9", "text/plain");
+    });
+    Outcome bad, good, empty;
+    APIHandler::getRequestWithHeaders({}, std::nullopt, server.url("/latin1").toString(), bad.success(),
+                                      bad.failure());
+    settle(bad);
+    QCOMPARE(bad.successes, 0);
+    QCOMPARE(bad.failures, 1);
+    QCOMPARE_CASE(bad.error->asAFError()->serializationReason(),
+             net::NetError::SerializationReason::stringSerializationFailed);
+    QCOMPARE(server.count("/latin1"), 1);
+
+    APIHandler::getRequestWithHeaders({}, std::nullopt, server.url("/utf8").toString(), good.success(),
+                                      good.failure());
+    settle(good);
+    QCOMPARE(good.value.toString(), QString::fromUtf8("ok \xc3\xa9"));
+
+    APIHandler::postFormRequest({}, std::nullopt, server.url("/empty204").toString(), empty.success(),
+                                empty.failure());
+    settle(empty);
+    QCOMPARE(empty.successes, 1);
+    QCOMPARE(empty.value.toMap().value("resString").toString(), QString());
+}
+
+void TestAPIHandler::logsCarryNoValues()
+{
+    RawServer server([](const RawRequest &) { return RawReply::http(200, R"({"name":"Asha Verma","uid":"4321"})"); });
+    LogCapture log;
+    Outcome a, b;
+    APIHandler::postRequest({{"otp", "123456"}, {"aadhaar", "999941057058"}}, server.url("/p").toString(),
+                            std::nullopt, "secret-merchant", a.success(), a.failure());
+    settle(a);
+    APIHandler::postFormRequest({{"shareCode", "9736"}}, std::nullopt, server.url("/f").toString(), b.success(),
+                                b.failure());
+    settle(b);
+    const QString all = log.joined();
+    for (const char *secret : {"123456", "999941057058", "Asha Verma", "4321", "9736", "secret-merchant"})
+        QVERIFY2(!all.contains(secret), secret);
+    QVERIFY(all.contains(server.url("/p").toString() + "\n[\"aadhaar\": \"<redacted>\", \"otp\": \"<redacted>\"]"));
+    QVERIFY(all.contains("\"name\": \"<redacted>\""));
+}
+
+QTEST_MAIN(TestAPIHandler)
+#include "tst_apihandler.moc"

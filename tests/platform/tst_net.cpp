@@ -1,0 +1,263 @@
+// The platform HTTP session: framing, bodies, redirects, downloads, threads.
+
+#include "netcompare.h"
+#include "rawserver.h"
+
+#include "platform/dispatch/dispatch.h"
+#include "platform/net/session.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QThread>
+#include <QtTest>
+
+using namespace orvix::platform;
+using namespace orvix::platform::net;
+
+namespace {
+
+DataResponse run(DataRequestSpec spec, std::shared_ptr<RequestInterceptor> interceptor = nullptr)
+{
+    std::optional<DataResponse> out;
+    Session::shared().request(std::move(spec), std::move(interceptor), [&](const DataResponse &r) { out = r; });
+    [&] { QTRY_VERIFY_WITH_TIMEOUT(out.has_value(), 15000); }();
+    return out.value_or(DataResponse{});
+}
+
+DataRequestSpec get(const QUrl &url)
+{
+    DataRequestSpec spec;
+    spec.urlText = url.toString();
+    return spec;
+}
+
+struct CountingRetrier : RequestInterceptor {
+    int adapts = 0;
+    int retries = 0;
+    int allowed = 1;
+    URLRequest adapt(const URLRequest &r) override
+    {
+        ++adapts;
+        return r;
+    }
+    RetryResult retry(const URLRequest &, const NetError &) override
+    {
+        return ++retries <= allowed ? RetryResult::retry : RetryResult::doNotRetry;
+    }
+};
+
+} // namespace
+
+class TestNet : public QObject {
+    Q_OBJECT
+private slots:
+    void replyFraming();
+    void truncatedRepliesAreTransportFailures();
+    void redirectsAreBounded();
+    void onlyHttpSchemes();
+    void interceptorSeesEveryAttempt();
+    void largeMultipartIsStreamedFromAFile();
+    void downloadWritesAFileOnAWorkerThread();
+    void cookiesAreSharedAcrossRequests();
+    void unsafeHeadersAreRefused();
+};
+
+void TestNet::replyFraming()
+{
+    RawServer server([](const RawRequest &r) {
+        if (r.path() == "/chunked")
+            return RawReply::raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                 "5;ext=1\r\nhello\r\n7\r\n, world\r\n0\r\nX-Trailer: 1\r\n\r\n");
+        if (r.path() == "/until-close")
+            return RawReply::raw("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nto the end");
+        if (r.path() == "/continue")
+            return RawReply::raw("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 201 Created\r\nContent-Length: 2\r\n\r\nok");
+        return RawReply::http(200, QByteArray(300000, 'x'), "application/octet-stream");
+    });
+    const DataResponse chunked = run(get(server.url("/chunked")));
+    QVERIFY(chunked.isSuccess());
+    QCOMPARE(chunked.data.value(), QByteArray("hello, world"));
+
+    const DataResponse untilClose = run(get(server.url("/until-close")));
+    QCOMPARE(untilClose.data.value(), QByteArray("to the end"));
+    QCOMPARE(untilClose.response->value("content-type").value(), QByteArray("text/plain"));
+
+    const DataResponse interim = run(get(server.url("/continue")));
+    QCOMPARE(interim.response->statusCode, 201);
+    QCOMPARE(interim.data.value(), QByteArray("ok"));
+
+    const DataResponse large = run(get(server.url("/large")));
+    QCOMPARE(large.data->size(), 300000);
+    QCOMPARE(large.attempts, 1);
+}
+
+void TestNet::truncatedRepliesAreTransportFailures()
+{
+    RawServer server([](const RawRequest &r) {
+        if (r.path() == "/short")
+            return RawReply::raw("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly this");
+        if (r.path() == "/garbage")
+            return RawReply::raw("SPDY nonsense\r\n\r\n");
+        return RawReply::raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nA\r\nabc");
+    });
+    for (const char *path : {"/short", "/garbage", "/chunk"}) {
+        const DataResponse r = run(get(server.url(path)));
+        QVERIFY2(r.error.has_value(), path);
+        QVERIFY(r.error->isSessionTaskFailed());
+        QVERIFY(!r.data.has_value());
+    }
+}
+
+void TestNet::redirectsAreBounded()
+{
+    RawServer server([](const RawRequest &r) {
+        const int n = r.path().mid(1).toInt();
+        return RawReply::http(307, "", "", {{"Location", "/" + QByteArray::number(n + 1)}});
+    });
+    const DataResponse r = run(get(server.url("/0")));
+    QCOMPARE_CASE(r.error->transportFailure(), NetError::TransportFailure::tooManyRedirects);
+    QCOMPARE(server.requests().size(), Transfer::maximumRedirects + 1);
+
+    // 307 keeps the method and the body.
+    RawServer keep([](const RawRequest &r) {
+        if (r.path() == "/from")
+            return RawReply::http(307, "", "", {{"Location", "/to"}});
+        return RawReply::http(200, r.method + ":" + r.body, "text/plain");
+    });
+    DataRequestSpec post = get(keep.url("/from"));
+    post.method = HTTPMethod::POST;
+    post.encoding = ParameterEncoding::json;
+    post.parameters = {{"a", 1}};
+    QCOMPARE(run(post).data.value(), QByteArray(R"(POST:{"a":1})"));
+}
+
+void TestNet::onlyHttpSchemes()
+{
+    const DataResponse ftp = run(get(QUrl("ftp://127.0.0.1/file")));
+    QCOMPARE_CASE(ftp.error->transportFailure(), NetError::TransportFailure::unsupportedURL);
+    DataRequestSpec bad;
+    bad.urlText = "not a url";
+    QCOMPARE_CASE(run(bad).error->kind(), NetError::Kind::invalidURL);
+    bad.urlText = "";
+    QCOMPARE_CASE(run(bad).error->kind(), NetError::Kind::invalidURL);
+}
+
+void TestNet::interceptorSeesEveryAttempt()
+{
+    RawServer server([](const RawRequest &) { return RawReply::drop(); });
+    auto retrier = std::make_shared<CountingRetrier>();
+    retrier->allowed = 3;
+    const DataResponse r = run(get(server.url("/x")), retrier);
+    QCOMPARE(r.attempts, 4);
+    QCOMPARE(retrier->adapts, 4);
+    QCOMPARE(retrier->retries, 4);
+    QCOMPARE(server.count("/x"), 4);
+
+    // Without an interceptor nothing is sent twice.
+    const DataResponse once = run(get(server.url("/y")));
+    QCOMPARE(once.attempts, 1);
+    QCOMPARE(server.count("/y"), 1);
+}
+
+void TestNet::largeMultipartIsStreamedFromAFile()
+{
+    RawServer server([](const RawRequest &r) {
+        return RawReply::http(200, QCryptographicHash::hash(r.body, QCryptographicHash::Sha256).toHex(), "text/plain");
+    });
+    QByteArray payload(3 * 1024 * 1024 + 17, Qt::Uninitialized);
+    for (qsizetype i = 0; i < payload.size(); ++i)
+        payload[i] = char((i * 131) & 0xff);
+
+    MultipartFormData memory;
+    memory.append(payload, "attachment", "aadhaar.zip", "application/octet-stream");
+    const QByteArray expected = memory.encode();
+    QCOMPARE(qint64(expected.size()), memory.contentLength());
+
+    // Same parts, but above a small threshold: the body goes through a file.
+    MultipartFormData streamed = memory;
+    const QString dir = privateTemporaryDirectory();
+    const int filesBefore = int(QDir(dir).entryList(QDir::Files).size());
+    std::optional<DataResponse> out;
+    Session::shared().upload(streamed, server.url("/up").toString(), {}, nullptr,
+                             [&](const DataResponse &r) { out = r; }, 1024);
+    QTRY_VERIFY_WITH_TIMEOUT(out.has_value(), 30000);
+    QVERIFY(out->isSuccess());
+    QCOMPARE(out->data.value(), QCryptographicHash::hash(expected, QCryptographicHash::Sha256).toHex());
+    QTRY_COMPARE(int(QDir(dir).entryList(QDir::Files).size()), filesBefore); // temporary body removed
+    QVERIFY(server.requests().constLast().header("Content-Type").endsWith(memory.boundary()));
+    QCOMPARE(QFileInfo(dir).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions{});
+}
+
+void TestNet::downloadWritesAFileOnAWorkerThread()
+{
+    RawServer server([](const RawRequest &r) {
+        if (r.path() == "/start")
+            return RawReply::http(302, "", "", {{"Location", "/file"}});
+        return RawReply::http(200, QByteArray(70000, 'z') + r.header("Cookie"), "application/zip");
+    });
+    std::optional<DownloadResponse> out;
+    bool onWorker = false;
+    URLRequest request;
+    request.url = server.url("/start");
+    Session::shared().download(request, [&](const DownloadResponse &r) {
+        onWorker = !dispatch::isMainThread();
+        dispatch::asyncMain([&out, r] { out = r; });
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(out.has_value(), 15000);
+    QVERIFY(onWorker);
+    QVERIFY(!out->error);
+    QCOMPARE(out->response->url.path(), QString("/file"));
+    QFile file(out->fileURL);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll().size(), 70000);
+    file.remove();
+
+    // A failed download leaves no file behind.
+    RawServer dropping([](const RawRequest &) { return RawReply::drop(); });
+    out.reset();
+    request.url = dropping.url("/f");
+    Session::shared().download(request, [&](const DownloadResponse &r) { dispatch::asyncMain([&out, r] { out = r; }); });
+    QTRY_VERIFY_WITH_TIMEOUT(out.has_value(), 15000);
+    QVERIFY(out->error && out->error->isSessionTaskFailed());
+    QVERIFY(out->fileURL.isEmpty());
+}
+
+void TestNet::cookiesAreSharedAcrossRequests()
+{
+    RawServer server([](const RawRequest &r) {
+        if (r.path() == "/set")
+            return RawReply::http(200, "{}", "application/json", {{"Set-Cookie", "session=s1; Path=/; HttpOnly"}});
+        return RawReply::http(200, r.header("Cookie"), "text/plain");
+    });
+    Session::shared().cookieStore().removeAll();
+    run(get(server.url("/set")));
+    QCOMPARE(run(get(server.url("/echo"))).data.value(), QByteArray("session=s1"));
+
+    // A cookie put in by hand (as the web view's cookies are) goes out too.
+    QNetworkCookie manual("portal", "p2");
+    manual.setDomain("127.0.0.1");
+    manual.setPath("/");
+    Session::shared().cookieStore().setCookie(manual);
+    const QByteArray both = run(get(server.url("/echo"))).data.value();
+    QVERIFY(both.contains("session=s1"));
+    QVERIFY(both.contains("portal=p2"));
+    Session::shared().cookieStore().removeAll();
+}
+
+void TestNet::unsafeHeadersAreRefused()
+{
+    RawServer server([](const RawRequest &) { return RawReply::http(200, "{}"); });
+    DataRequestSpec spec = get(server.url("/h"));
+    spec.headers.add(QByteArray("X-Ok"), QByteArray("fine\r\nX-Injected: 1"));
+    const DataResponse r = run(spec);
+    QCOMPARE_CASE(r.error->kind(), NetError::Kind::invalidHeaders);
+    QCOMPARE(server.requests().size(), 0);
+
+    DataRequestSpec spaced = get(server.url("/h"));
+    spaced.headers.add(QByteArray("Bad Name"), QByteArray("v"));
+    QCOMPARE_CASE(run(spaced).error->kind(), NetError::Kind::invalidHeaders);
+    QCOMPARE(server.requests().size(), 0);
+}
+
+QTEST_MAIN(TestNet)
+#include "tst_net.moc"
