@@ -2,6 +2,8 @@
 
 #include <QJsonDocument>
 
+#include <algorithm>
+
 namespace orvix::sim {
 
 QByteArray headerValue(const HeaderList &headers, const QByteArray &name)

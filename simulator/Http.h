@@ -38,10 +38,10 @@ std::optional<QList<MultipartPart>> parseMultipart(const QByteArray &contentType
 struct Request {
     QByteArray method;      // "GET", "POST", ...
     QString path;           // decoded, e.g. "/backend/documents//object"
-    QString query;          // as sent, without '?'
+    QString query;          // encoded, without '?'
     HeaderList headers;     // in order, names exactly as received
     QByteArray body;
-    QJsonValue json;        // the parsed body; undefined when it is not JSON
+    QJsonValue json = QJsonValue::Undefined; // the parsed body, when it is JSON
     std::optional<QList<MultipartPart>> parts; // set for a readable multipart body
     QString route;          // name of the route that matched, empty if none
     QStringList captures;   // the route pattern's capture groups

@@ -3,10 +3,12 @@
 // redirect URLs, sets orvixEntryDelegate, registers its flows and starts the
 // run; every result reaches the host through onKYCFinished(data:).
 
+#include "orvix_ios_native_sdk/core/Error.h"
 #include "orvix_ios_native_sdk/core/HealthCheckViewModel.h"
 #include "orvix_ios_native_sdk/core/Types.h"
 #include "platform/ui/viewcontroller.h"
 
+#include <QList>
 #include <QMap>
 #include <QString>
 #include <QVariantMap>
@@ -38,6 +40,20 @@ public:
     // The host's receiver of the result (held strongly).
     std::shared_ptr<OrvixEntryPointDelegate> orvixEntryDelegate;
 
+    // Registers the flows in order of preference (at least two).
+    void addConfig(const QList<Config> &config);
+    // Starts a run: health checks in order, then the first available flow.
+    void beginKYCFLow();
+
+    // The steps of a run.
+    void runHealthCheck(const QString &key);
+    void updateHealthStatus(std::optional<bool> isAvailable, const QString &key);
+    void proceedAfterHealthCheck(const QString &key);
+    QString nextPriorityKey(const QString &after) const;
+    void launchFlow(const std::optional<PriorityCall> &entry);
+    void handleHealthCheckResponse(const QVariant &reply, const QString &key);
+    void handleHealthCheckFailure(const Error &error);
+
     // The run's state, read by the kit's screens and by tests.
     const std::optional<QString> &merchantId() const { return m_merchantId; }
     const std::optional<QString> &userId() const { return m_userId; }
@@ -59,6 +75,9 @@ public:
     std::shared_ptr<OrvixEntryPoint> sharedFromThis();
 
 protected:
+    // Instantiates the flow's screen, hands it the run's values and presents it.
+    void presentFlowScreen(Config config);
+
     std::optional<QString> m_merchantId;
     std::optional<QString> m_userId;
     std::optional<QString> m_successRedirectURL;

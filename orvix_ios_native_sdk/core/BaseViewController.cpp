@@ -1,0 +1,120 @@
+#include "orvix_ios_native_sdk/core/BaseViewController.h"
+
+#include "orvix_ios_native_sdk/core/DesignableViews.h"
+#include "platform/log/log.h"
+#include "platform/ui/toast.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTextBoundaryFinder>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <dirent.h>
+#endif
+
+// The kit's bundle (scenes and images) is compiled into the library; a static
+// library needs its resources registered by hand. Every screen derives from
+// BaseViewController, so this file is linked wherever a screen is.
+static void registerKitResources()
+{
+    Q_INIT_RESOURCE(orvix_resources);
+}
+
+namespace {
+[[maybe_unused]] const bool kitRegistered = [] {
+    registerKitResources();
+    orvix::registerDesignableViews();
+    return true;
+}();
+} // namespace
+
+namespace orvix {
+
+BaseViewController::BaseViewController() = default;
+
+BaseViewController::~BaseViewController() = default;
+
+void BaseViewController::viewDidLoad()
+{
+    ViewController::viewDidLoad();
+}
+
+void BaseViewController::showToast(const QString &message, const QColor &backgroundColor)
+{
+    namespace ui = platform::ui;
+    if (QWidget *window = ui::firstWindow())
+        ui::hideAllToasts(window);
+    ui::ToastStyle style;
+    style.backgroundColor = backgroundColor;
+    style.messageColor = QColor(Qt::black);
+    style.horizontalPadding = 40;
+    style.verticalPadding = 10;
+    style.cornerRadius = 22;
+    style.messageAlignment = Qt::AlignHCenter;
+    if (QWidget *window = ui::firstWindow())
+        ui::makeToast(window, message, ui::ToastManager::shared().duration, ui::ToastManager::shared().position, style);
+}
+
+QList<QUrl> BaseViewController::listOfflineXMLFiles(const QUrl &directory)
+{
+    const QString path = directory.isLocalFile() ? directory.toLocalFile() : directory.path();
+    QStringList names;
+#ifdef Q_OS_UNIX
+    DIR *dir = ::opendir(QFile::encodeName(path).constData());
+    if (!dir) {
+        const int error = errno;
+        platform::log::line(QStringLiteral("Error while enumerating files ") + path + QStringLiteral(": ")
+                            + qt_error_string(error));
+        return {};
+    }
+    while (const dirent *entry = ::readdir(dir)) {
+        const QString name = QFile::decodeName(entry->d_name);
+        if (name != QLatin1String(".") && name != QLatin1String(".."))
+            names.append(name);
+    }
+    ::closedir(dir);
+#else
+    const QDir dir(path);
+    if (path.isEmpty() || !dir.exists() || !dir.isReadable()) {
+        platform::log::line(QStringLiteral("Error while enumerating files ") + path
+                            + QStringLiteral(": The folder could not be read."));
+        return {};
+    }
+    names = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+#endif
+    QList<QUrl> found;
+    const QDir folder(path);
+    for (const QString &name : std::as_const(names)) {
+        const qsizetype dot = name.lastIndexOf(u'.');
+        const QString extension = dot > 0 ? name.mid(dot + 1) : QString();
+        if (name.contains(QLatin1String("offline")) && extension == QLatin1String("xml"))
+            found.append(QUrl::fromLocalFile(folder.filePath(name)));
+    }
+    return found;
+}
+
+QString BaseViewController::formatAadhaarNumber(const QString &text)
+{
+    QString compact;
+    compact.reserve(text.size());
+    for (const QChar c : text) {
+        if (c != u'\t' && c.category() != QChar::Separator_Space)
+            compact.append(c);
+    }
+    // Group user-perceived characters, not code units.
+    QString result;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, compact);
+    qsizetype start = 0;
+    int count = 0;
+    for (qsizetype end = finder.toNextBoundary(); end != -1; end = finder.toNextBoundary()) {
+        result.append(QStringView(compact).mid(start, end - start));
+        start = end;
+        ++count;
+        if (count % 4 == 0 && end < compact.size())
+            result.append(u' ');
+    }
+    return result;
+}
+
+} // namespace orvix

@@ -1,0 +1,6 @@
+# Offline e-KYC document: XML to JSON, the record model, the Verhoeff check.
+list(APPEND ORVIX_DOCUMENT_SOURCES
+    document/ParseXMLData.h document/ParseXMLData.cpp
+    document/OfflinePaperlessKycModel.h document/OfflinePaperlessKycModel.cpp
+    document/AadhaarHelper.h document/AadhaarHelper.cpp
+)

@@ -1,0 +1,5 @@
+# Verification flows: the flow screens, their view models and the terms screen.
+list(APPEND ORVIX_FLOWS_SOURCES
+    resources/orvix_resources.qrc
+    flows/TermsConditionVC.h flows/TermsConditionVC.cpp
+)

@@ -1,0 +1,169 @@
+#include "simulator/Backend.h"
+
+#include "orvix_ios_native_sdk/core/APIHandler.h"
+#include "orvix_ios_native_sdk/core/BackendAPI.h"
+
+#include <QUrlQuery>
+#include <QUuid>
+
+#include <algorithm>
+
+namespace orvix::sim {
+
+namespace {
+
+const QString placeholder = QStringLiteral("__id__");
+
+QString freshId()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+Reply badRequest(const QString &message)
+{
+    return Reply::errorCode(400, QStringLiteral("BAD_REQUEST"), message);
+}
+
+// The keys of `keys` that `body` lacks or that hold neither a string nor,
+// when allowed, null.
+QStringList badFields(const QJsonObject &body, const QStringList &keys, bool nullAllowed = false)
+{
+    QStringList bad;
+    for (const QString &key : keys) {
+        const QJsonValue v = body.value(key);
+        if (!v.isString() && !(nullAllowed && v.isNull()))
+            bad.append(key);
+    }
+    return bad;
+}
+
+// A JSON object body with the given string fields, or the 400 that refuses it.
+std::optional<Reply> refuseBody(const Request &request, const QStringList &keys, bool nullAllowed = false)
+{
+    if (!request.json.isObject())
+        return badRequest(QStringLiteral("the body is not a JSON object"));
+    const QStringList bad = badFields(request.jsonObject(), keys, nullAllowed);
+    if (!bad.isEmpty())
+        return badRequest(QStringLiteral("missing or invalid: ") + bad.join(QStringLiteral(", ")));
+    return std::nullopt;
+}
+
+} // namespace
+
+void Backend::reset()
+{
+    m_credentials = {defaultCredential};
+    m_availability.clear();
+    m_defaultAvailable = true;
+    m_availabilityField = AvailabilityField::boolean;
+    m_documentIdField = DocumentIdField::fresh;
+    m_documentIds.clear();
+    m_refusal.reset();
+    m_transactionIds.clear();
+}
+
+QList<Route> Backend::routes()
+{
+    // Every handler first checks the credential.
+    auto guarded = [this](Reply (Backend::*handler)(const Request &)) {
+        return [this, handler](const Request &request) {
+            const QString credential = QString::fromUtf8(request.header(APIHandler::credentialHeaderName));
+            if (!request.hasHeader(APIHandler::credentialHeaderName) || !m_credentials.contains(credential))
+                return Reply::errorCode(401, QStringLiteral("UNAUTHORIZED"),
+                                        QStringLiteral("missing or unknown merchant credential"));
+            return (this->*handler)(request);
+        };
+    };
+    auto route = [&](const QString &name, const QByteArray &method, const QString &backendPath,
+                     Reply (Backend::*handler)(const Request &)) {
+        return Route{name, method, pathPattern(path(backendPath), placeholder), guarded(handler)};
+    };
+    // init-doc-fetch comes before the supplier route, whose pattern also matches it.
+    return {
+        route(resourceStateRoute, "GET", backend::resourceStatePath(placeholder), &Backend::resourceState),
+        route(documentsRoute, "POST", backend::documentsPath(), &Backend::createDocument),
+        route(documentObjectRoute, "POST", backend::documentObjectPath(placeholder), &Backend::storeObject),
+        route(initDocFetchRoute, "POST", backend::initDocFetchPath(), &Backend::initDocFetch),
+        route(supplierRoute, "POST", backend::supplierPath(placeholder), &Backend::supplier),
+        route(webhookRoute, "POST", backend::digiLockerWebhookPath(), &Backend::webhook),
+    };
+}
+
+Reply Backend::resourceState(const Request &request)
+{
+    const QString id = request.captures.value(0);
+    QJsonObject body{{QStringLiteral("resourceId"), id}};
+    switch (m_availabilityField) {
+    case AvailabilityField::boolean: body.insert(QStringLiteral("isAvailable"), isAvailable(id)); break;
+    case AvailabilityField::notBoolean: body.insert(QStringLiteral("isAvailable"), QStringLiteral("yes")); break;
+    case AvailabilityField::missing: break;
+    }
+    return Reply::json(200, body);
+}
+
+Reply Backend::createDocument(const Request &request)
+{
+    if (auto refusal = refuseBody(request, backend::documentBody().keys()))
+        return *refusal;
+    QJsonObject body;
+    if (m_documentIdField != DocumentIdField::missing) {
+        const QString id = m_documentIdField == DocumentIdField::fresh ? freshId() : QString();
+        m_documentIds.append(id);
+        body.insert(QStringLiteral("documentId"), id);
+    }
+    return Reply::json(200, body);
+}
+
+Reply Backend::storeObject(const Request &request)
+{
+    if (!request.parts)
+        return badRequest(QStringLiteral("the body is not readable multipart/form-data"));
+    const bool attached = std::any_of(request.parts->cbegin(), request.parts->cend(), [](const MultipartPart &p) {
+        return p.name == backend::documentObjectFieldName;
+    });
+    if (!attached)
+        return badRequest(QStringLiteral("no part named ") + QLatin1String(backend::documentObjectFieldName));
+    return Reply::json(200, QJsonObject{{QStringLiteral("status"), QStringLiteral("uploaded")}});
+}
+
+Reply Backend::initDocFetch(const Request &request)
+{
+    if (auto refusal = refuseBody(request, backend::initDocFetchBody({}, {}, {}).keys()))
+        return *refusal;
+    if (m_refusal)
+        return Reply::json(m_refusal->status,
+                           QJsonObject{{QStringLiteral("error"),
+                                        QJsonObject{{QStringLiteral("message"), m_refusal->message}}}});
+    const QString tx = freshId();
+    m_transactionIds.append(tx);
+    QUrl url = request.serverUrl.resolved(QUrl(consentPath));
+    url.setQuery(QUrlQuery{{QStringLiteral("tx"), tx}});
+    return Reply::json(200, QJsonObject{{QStringLiteral("transactionId"), tx},
+                                        {QStringLiteral("url"), url.toString(QUrl::FullyEncoded)}});
+}
+
+Reply Backend::supplier(const Request &request)
+{
+    const QString kind = request.captures.value(0);
+    if (kind.isEmpty())
+        return Reply::errorCode(404, QStringLiteral("NOT_FOUND"), QStringLiteral("no supplier kind"));
+    static const QStringList keys{
+        QStringLiteral("id"),     QStringLiteral("aadhaarXMLToken"), QStringLiteral("name"),
+        QStringLiteral("gender"), QStringLiteral("dob"),             QStringLiteral("street"),
+        QStringLiteral("city"),   QStringLiteral("state"),           QStringLiteral("district"),
+        QStringLiteral("country"), QStringLiteral("pincode")};
+    if (auto refusal = refuseBody(request, keys, true))
+        return *refusal;
+    return Reply::json(200, QJsonObject{{QStringLiteral("status"), QStringLiteral("ok")},
+                                        {QStringLiteral("kind"), kind},
+                                        {QStringLiteral("id"), request.jsonObject().value(QStringLiteral("id"))}});
+}
+
+Reply Backend::webhook(const Request &request)
+{
+    if (auto refusal = refuseBody(request, backend::digiLockerWebhookBody({}).keys()))
+        return *refusal;
+    return Reply::json(200, QJsonObject{});
+}
+
+} // namespace orvix::sim
