@@ -13,6 +13,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <unistd.h>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -136,6 +137,8 @@ BENCHMARK(BM_Stress_ConverterAndModel)->Unit(benchmark::kMillisecond);
 // Prints as usual, then each measurement against the reader pass of its document.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    RatioReporter() : ConsoleReporter(isatty(fileno(stdout)) ? OO_Defaults : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run> &runs) override
     {
         ConsoleReporter::ReportRuns(runs);

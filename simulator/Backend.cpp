@@ -60,6 +60,13 @@ void Backend::reset()
     m_documentIds.clear();
     m_refusal.reset();
     m_transactionIds.clear();
+    m_docFetches.clear();
+}
+
+std::optional<Backend::DocFetch> Backend::docFetch(const QString &transactionId) const
+{
+    const auto it = m_docFetches.constFind(transactionId);
+    return it == m_docFetches.cend() ? std::nullopt : std::optional<DocFetch>(*it);
 }
 
 QList<Route> Backend::routes()
@@ -136,6 +143,11 @@ Reply Backend::initDocFetch(const Request &request)
                                         QJsonObject{{QStringLiteral("message"), m_refusal->message}}}});
     const QString tx = freshId();
     m_transactionIds.append(tx);
+    const QJsonObject body = request.jsonObject();
+    m_docFetches.insert(tx, DocFetch{body.value(QStringLiteral("callbackUrl")).toString(),
+                                     body.value(QStringLiteral("cancelUrl")).toString(),
+                                     body.value(QStringLiteral("docType")).toString(),
+                                     body.value(QStringLiteral("username")).toString()});
     QUrl url = request.serverUrl.resolved(QUrl(consentPath));
     url.setQuery(QUrlQuery{{QStringLiteral("tx"), tx}});
     return Reply::json(200, QJsonObject{{QStringLiteral("transactionId"), tx},

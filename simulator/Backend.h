@@ -67,6 +67,15 @@ public:
     std::optional<Refusal> docFetchRefusal() const { return m_refusal; }
     QStringList issuedTransactionIds() const { return m_transactionIds; }
 
+    // What an accepted init-doc-fetch was sent, kept as received.
+    struct DocFetch {
+        QString callbackUrl;
+        QString cancelUrl;
+        QString docType;
+        QString username;
+    };
+    std::optional<DocFetch> docFetch(const QString &transactionId) const;
+
     // Back to the defaults: the demo credential only, everything available.
     void reset();
 
@@ -86,6 +95,7 @@ private:
     QStringList m_documentIds;
     std::optional<Refusal> m_refusal;
     QStringList m_transactionIds;
+    QHash<QString, DocFetch> m_docFetches;
 };
 
 } // namespace orvix::sim

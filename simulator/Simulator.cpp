@@ -9,10 +9,12 @@ namespace orvix::sim {
 Simulator::Simulator(QObject *parent)
     : QObject(parent),
       m_server(std::make_unique<HttpServer>([this](Request &r) { return dispatch(r); })),
-      m_backend(std::make_unique<Backend>())
+      m_backend(std::make_unique<Backend>()),
+      m_digiLocker(std::make_unique<DigiLocker>(*m_backend))
 {
     qRegisterMetaType<orvix::sim::Request>();
     addRoutes(m_backend->routes());
+    addRoutes(m_digiLocker->routes());
 }
 
 Simulator::~Simulator() = default;
@@ -37,6 +39,16 @@ QString Simulator::backendBaseUrl() const
     if (!isListening())
         return {};
     return baseUrl().resolved(QUrl(Backend::prefix)).toString();
+}
+
+QString Simulator::hostSuccessUrl() const
+{
+    return isListening() ? baseUrl().resolved(QUrl(DigiLocker::hostSuccessPath)).toString() : QString();
+}
+
+QString Simulator::hostFailureUrl() const
+{
+    return isListening() ? baseUrl().resolved(QUrl(DigiLocker::hostFailurePath)).toString() : QString();
 }
 
 void Simulator::addRoute(Route route)
@@ -93,6 +105,7 @@ void Simulator::reset()
     m_overrides.clear();
     m_records.clear();
     m_backend->reset();
+    m_digiLocker->reset();
 }
 
 std::optional<Override> Simulator::takeOverride(const Request &request)

@@ -9,6 +9,7 @@
 // path, and every request received is recorded first.
 
 #include "simulator/Backend.h"
+#include "simulator/DigiLocker.h"
 #include "simulator/Http.h"
 
 #include <QHash>
@@ -34,7 +35,12 @@ public:
     QUrl baseUrl() const;          // http://127.0.0.1:PORT/, empty before start()
     QString backendBaseUrl() const; // the kit's backend base URL, ending in '/'
 
+    // Host redirect pages the simulator serves; empty before start().
+    QString hostSuccessUrl() const;
+    QString hostFailureUrl() const;
+
     Backend &backend() { return *m_backend; }
+    DigiLocker &digiLocker() { return *m_digiLocker; }
 
     void addRoute(Route route);
     void addRoutes(const QList<Route> &routes);
@@ -55,7 +61,8 @@ public:
     QList<Request> requestsTo(const QString &key) const; // by route name or exact path
     void clearRecords() { m_records.clear(); }
 
-    // Back to a fresh simulator: no overrides, no records, backend defaults.
+    // Back to a fresh simulator: no overrides, no records, backend defaults,
+    // no DigiLocker decisions.
     void reset();
 
 signals:
@@ -67,6 +74,7 @@ private:
 
     std::unique_ptr<HttpServer> m_server;
     std::unique_ptr<Backend> m_backend;
+    std::unique_ptr<DigiLocker> m_digiLocker;
     quint16 m_port = 0;
     QList<Route> m_routes;
     QHash<QString, Override> m_overrides;

@@ -17,7 +17,9 @@
 
 namespace orvix {
 
-class OrvixEntryPoint : public platform::ui::ViewController, public popDelegate {
+class OrvixEntryPoint : public platform::ui::ViewController,
+                        public popDelegate,
+                        public platform::ui::AdaptivePresentationControllerDelegate {
     struct Passkey {
         explicit Passkey() = default;
     };
@@ -44,6 +46,9 @@ public:
     void addConfig(const QList<Config> &config);
     // Starts a run: health checks in order, then the first available flow.
     void beginKYCFLow();
+
+    // The user closed the DigiLocker sheet: reported as a failure.
+    void presentationControllerDidDismiss(platform::ui::PresentationController *presentationController) override;
 
     // The steps of a run.
     void runHealthCheck(const QString &key);

@@ -4,14 +4,12 @@
 
 namespace orvix {
 
-namespace {
-[[maybe_unused]] const bool registered = [] {
+void TermsConditionVC::registerScene()
+{
     platform::ui::Storyboard::registerClass<TermsConditionVC>(QStringLiteral("TermsConditionVC"))
         .outlet(QStringLiteral("contentView"), &TermsConditionVC::contentView)
         .action(QStringLiteral("acceptAct:"), &TermsConditionVC::acceptAct);
-    return true;
-}();
-} // namespace
+}
 
 TermsConditionVC::TermsConditionVC() = default;
 

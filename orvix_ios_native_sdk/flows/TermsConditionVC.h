@@ -13,6 +13,9 @@ class TermsConditionVC : public BaseViewController {
 public:
     TermsConditionVC();
 
+    // Makes the scene's class known to the storyboard.
+    static void registerScene();
+
     void viewDidLoad() override;
 
     // The scene's button: dismisses the screen, animated.

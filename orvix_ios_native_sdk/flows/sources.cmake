@@ -2,4 +2,5 @@
 list(APPEND ORVIX_FLOWS_SOURCES
     resources/orvix_resources.qrc
     flows/TermsConditionVC.h flows/TermsConditionVC.cpp
+    flows/DigiLockerViewController.h flows/DigiLockerViewController.cpp
 )

@@ -8,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -55,11 +56,7 @@ void registerPlatformWidgets()
 
 class SceneLoader : public QUiLoader {
 public:
-    SceneLoader()
-    {
-        // Scenes use only our classes and Qt's own: no Designer plugins.
-        clearPluginPaths();
-    }
+    explicit SceneLoader(QObject *parent) : QUiLoader(parent) {}
 
     QWidget *createWidget(const QString &className, QWidget *parent, const QString &name) override
     {
@@ -77,6 +74,21 @@ public:
         return QUiLoader::createWidget(className, parent, name);
     }
 };
+
+// Scenes use only our classes and Qt's own. QUiLoader loads every Designer
+// plugin on the library paths when it is created (a web engine among them),
+// so the one loader is created with none in sight.
+SceneLoader &sceneLoader()
+{
+    static QPointer<SceneLoader> loader;
+    if (!loader) {
+        const QStringList paths = QCoreApplication::libraryPaths();
+        QCoreApplication::setLibraryPaths({});
+        loader = new SceneLoader(QCoreApplication::instance());
+        QCoreApplication::setLibraryPaths(paths);
+    }
+    return *loader;
+}
 
 // The form class named in the scene file (<ui><class>...</class>).
 QString formClassName(const QByteArray &xml)
@@ -207,7 +219,7 @@ std::shared_ptr<ViewController> Storyboard::instantiateViewController(const QStr
         return nullptr;
     }
 
-    SceneLoader loader;
+    SceneLoader &loader = sceneLoader();
     QBuffer buffer(&xml);
     buffer.open(QIODevice::ReadOnly);
     QWidget *root = loader.load(&buffer, nullptr);

@@ -51,7 +51,7 @@ TextField::Edit TextField::selectionEdit(const QString &replacement) const
 
 // Turns the text an event would produce into a range of the current text and
 // its replacement, anchored at the selection or the cursor where possible.
-TextField::Edit TextField::describe(const QString &proposed, const QString &hint) const
+TextField::Edit TextField::describe(const QString &proposed) const
 {
     const QString current = text();
     const auto fits = [&](int location, int length, const QString &replacement) {
@@ -73,7 +73,7 @@ TextField::Edit TextField::describe(const QString &proposed, const QString &hint
         }
     } else {
         const int cursor = cursorPosition();
-        if (growth >= 0 && !hint.isEmpty() && fits(cursor, 0, proposed.mid(cursor, growth)))
+        if (growth >= 0 && fits(cursor, 0, proposed.mid(cursor, growth)))
             return {{cursor, 0}, proposed.mid(cursor, growth)};
         if (growth < 0) {
             if (fits(cursor + growth, -growth, QString()))
@@ -160,7 +160,7 @@ void TextField::keyPressEvent(QKeyEvent *event)
         std::unique_ptr<QKeyEvent> copy(static_cast<QKeyEvent *>(event->clone()));
         shadow.keyPressEvent(copy.get());
         if (shadow.text() != before)
-            edit = describe(shadow.text(), event->text());
+            edit = describe(shadow.text());
     }
 
     if (edit && !allows(*edit)) {
@@ -181,7 +181,7 @@ void TextField::inputMethodEvent(QInputMethodEvent *event)
     Shadow &shadow = syncedShadow();
     std::unique_ptr<QInputMethodEvent> copy(static_cast<QInputMethodEvent *>(event->clone()));
     shadow.inputMethodEvent(copy.get());
-    if (shadow.text() != before && !allows(describe(shadow.text(), event->commitString()))) {
+    if (shadow.text() != before && !allows(describe(shadow.text()))) {
         event->accept();
         return;
     }
@@ -326,7 +326,7 @@ void TextField::history(bool undoStep, QKeyEvent *event)
         else
             setCursorPosition(cursor);
     }
-    if (proposed != before && !allows(describe(proposed, QString()))) {
+    if (proposed != before && !allows(describe(proposed))) {
         if (event)
             event->accept();
         return;

@@ -69,7 +69,7 @@ private:
 
     bool allows(const Edit &edit);
     Edit selectionEdit(const QString &replacement) const;
-    Edit describe(const QString &proposed, const QString &hint) const;
+    Edit describe(const QString &proposed) const;
     Shadow &syncedShadow();
     void history(bool undo, QKeyEvent *event);
     void reportIfChanged(const QString &before);

@@ -40,6 +40,23 @@ private:
     QPointer<QWidget> m_window;
 };
 
+// A presented screen in a window of its own is left by its own means (a back
+// button), as a full-screen screen is: the window's close button does nothing.
+class WindowGuard : public QObject {
+public:
+    explicit WindowGuard(QWidget *window) : QObject(window) { window->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == parent() && event->type() == QEvent::Close && event->spontaneous()) {
+            event->ignore();
+            return true;
+        }
+        return false;
+    }
+};
+
 QSize ownWindowSize(QWidget *content, QWidget *host)
 {
     if (host && host->width() > 0 && host->height() > 0 && host->isVisible())
@@ -106,12 +123,12 @@ ViewController::~ViewController()
         else
             dispatch::asyncMain(std::move(tearDown));
     }
-    if (m_sheet || m_coverSizer) {
+    if (m_sheet || m_screenHelper) {
         // Only reached when a presenting controller let go of us early.
         QPointer<QWidget> sheet = m_sheet;
-        QPointer<QObject> sizer = m_coverSizer;
-        auto cleanUp = [sheet, sizer] {
-            delete sizer.data();
+        QPointer<QObject> helper = m_screenHelper;
+        auto cleanUp = [sheet, helper] {
+            delete helper.data();
             if (sheet)
                 sheet->deleteLater();
         };
@@ -235,7 +252,7 @@ void ViewController::showPresented(const std::shared_ptr<ViewController> &presen
             content->setParent(hostWindow);
             content->setAutoFillBackground(true);
             content->setGeometry(hostWindow->rect());
-            presented->m_coverSizer = new CoverSizer(content, hostWindow);
+            presented->m_screenHelper = new CoverSizer(content, hostWindow);
             presented->m_shownAs = Shown::cover;
             content->show();
             content->raise();
@@ -244,8 +261,9 @@ void ViewController::showPresented(const std::shared_ptr<ViewController> &presen
                 && !content->isAncestorOf(focus))
                 focus->clearFocus();
         } else {
-            content->setParent(nullptr);
+            content->setParent(nullptr, Qt::Window);
             content->resize(ownWindowSize(content, nullptr));
+            presented->m_screenHelper = new WindowGuard(content);
             presented->m_shownAs = Shown::window;
             content->show();
         }
@@ -324,12 +342,6 @@ void ViewController::userClosedSheet()
     std::shared_ptr<ViewController> presenting = m_presenting.lock();
     if (!presenting || presenting->m_presented.get() != this)
         return;
-    if (PresentationController *pc = m_presentationController.get()) {
-        if (std::shared_ptr<AdaptivePresentationControllerDelegate> delegate = pc->delegate) {
-            if (!delegate->presentationControllerShouldDismiss(pc))
-                return;
-        }
-    }
     presenting->dismissPresented(true, {}, true);
 }
 
@@ -337,8 +349,8 @@ void ViewController::takeOffScreen()
 {
     const Shown shownAs = m_shownAs;
     m_shownAs = Shown::none;
-    delete m_coverSizer.data();
-    m_coverSizer = nullptr;
+    delete m_screenHelper.data();
+    m_screenHelper = nullptr;
     switch (shownAs) {
     case Shown::none:
         break;

@@ -29,8 +29,6 @@ enum class ModalPresentationStyle {
 class AdaptivePresentationControllerDelegate {
 public:
     virtual ~AdaptivePresentationControllerDelegate() = default;
-    // Asked before a close by the user goes ahead.
-    virtual bool presentationControllerShouldDismiss(PresentationController *) { return true; }
     // The user closed the sheet; it is already off screen.
     virtual void presentationControllerDidDismiss(PresentationController *presentationController) = 0;
 };
@@ -119,7 +117,7 @@ private:
     std::unique_ptr<PresentationController> m_presentationController;
     Shown m_shownAs = Shown::none;
     QPointer<QWidget> m_sheet;     // the dialog while shown as a sheet
-    QPointer<QObject> m_coverSizer; // keeps a cover sized with its window
+    QPointer<QObject> m_screenHelper; // sizes a cover with its window, or guards an own window
 };
 
 } // namespace orvix::platform::ui

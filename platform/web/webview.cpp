@@ -94,12 +94,13 @@ public:
     {
     }
 
+    void detach() { m_refused = nullptr; }
+
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
     {
         if (isAllowedScheme(url.scheme()))
             return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
-        qDebug() << "REFUSE" << url << type << isMainFrame;
         if (isMainFrame && m_refused)
             m_refused(url);
         return false;
@@ -179,6 +180,7 @@ WebView::~WebView()
     requireMainThread("WebView::~WebView");
     m_timeout->stop();
     m_page->disconnect(this);
+    m_page->detach();
 
     for (const auto &weak : m_observers) {
         if (auto state = weak.lock()) {
@@ -380,6 +382,8 @@ void WebView::loadingChanged(const QWebEngineLoadingInfo &info)
             reportFinish(); // the server answered with a page; its status is the page's business
         else if (refused)
             reportFailure(WebError(WebError::Code::unsupportedURL, refused->scheme(), *refused));
+        else if (!isAllowedScheme(info.url().scheme())) // a page script's jump, never started
+            reportFailure(WebError(WebError::Code::unsupportedURL, info.url().scheme(), info.url()));
         else
             reportFailure(WebError::fromEngine(info.errorCode(), info.errorString(), info.url()));
         break;

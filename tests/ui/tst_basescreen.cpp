@@ -1,0 +1,157 @@
+// The base screen: Aadhaar grouping, the offline XML lookup, toasts, and the
+// screen size values.
+
+#include "logcapture.h"
+#include "orvix_ios_native_sdk/core/BaseViewController.h"
+#include "orvix_ios_native_sdk/core/ScreenSize.h"
+#include "platform/ui/toast.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <future>
+
+using namespace orvix;
+namespace ui = orvix::platform::ui;
+
+class TestBaseScreen : public QObject {
+    Q_OBJECT
+private slots:
+    void formatAadhaarNumber_data();
+    void formatAadhaarNumber();
+    void listOfflineXMLFiles();
+    void listOfflineXMLFilesOfAMissingFolder();
+    void toastReplacesTheOneOnScreen();
+    void toastGoesAwayAfterItsDuration();
+    void toastWithoutAWindowShowsNothing();
+    void screenSizeIsThePrimaryScreens();
+};
+
+void TestBaseScreen::formatAadhaarNumber_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("twelve digits") << "987654321098" << "9876 5432 1098";
+    QTest::newRow("blank set again") << "9876 98" << "9876 98";
+    QTest::newRow("no trailing blank") << "98765432" << "9876 5432";
+    QTest::newRow("tab removed") << "9876\t5432" << "9876 5432";
+    QTest::newRow("unicode spaces") << QString::fromUtf8("98\u00A076\u300054") << "9876 54";
+    QTest::newRow("line break kept") << "98\n765" << "98\n7 65";
+    QTest::newRow("characters, not code units") << QString::fromUtf8("e\u0301e\u0301e\u0301e\u0301x")
+                                                << QString::fromUtf8("e\u0301e\u0301e\u0301e\u0301 x");
+    QTest::newRow("empty") << "" << "";
+}
+
+void TestBaseScreen::formatAadhaarNumber()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QCOMPARE(BaseViewController::formatAadhaarNumber(text), expected);
+}
+
+void TestBaseScreen::listOfflineXMLFiles()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    for (const char *name : {"offline_77.xml", "Offline_9.xml", "offline.XML", "data.xml", ".offline_hidden.xml",
+                             "offline_77.xml.zip", "my-offline.xml"}) {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QDir(dir.path()).mkpath("nested"));
+    QFile nested(dir.filePath("nested/offline_1.xml"));
+    QVERIFY(nested.open(QIODevice::WriteOnly));
+
+    const QList<QUrl> found = BaseViewController::listOfflineXMLFiles(QUrl::fromLocalFile(dir.path()));
+    QStringList names;
+    for (const QUrl &url : found) {
+        QVERIFY(url.isLocalFile());
+        QCOMPARE(QFileInfo(url.toLocalFile()).absolutePath(), QFileInfo(dir.path()).absoluteFilePath());
+        names << url.fileName();
+    }
+    names.sort();
+    QCOMPARE(names, QStringList({".offline_hidden.xml", "my-offline.xml", "offline_77.xml"}));
+}
+
+void TestBaseScreen::listOfflineXMLFilesOfAMissingFolder()
+{
+    QTemporaryDir dir;
+    const QString missing = dir.filePath("gone");
+    LogCapture log;
+    QVERIFY(BaseViewController::listOfflineXMLFiles(QUrl::fromLocalFile(missing)).isEmpty());
+    QCOMPARE(log.lines().size(), 1);
+    QVERIFY(log.lines().first().startsWith("Error while enumerating files " + missing + ": "));
+    QVERIFY(log.lines().first().size() > QString("Error while enumerating files " + missing + ": ").size());
+
+    // A file is no folder either.
+    QFile file(dir.filePath("plain"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(BaseViewController::listOfflineXMLFiles(QUrl::fromLocalFile(file.fileName())).isEmpty());
+    QCOMPARE(log.lines().size(), 2);
+}
+
+void TestBaseScreen::toastReplacesTheOneOnScreen()
+{
+    QWidget window;
+    window.resize(400, 700);
+    window.show();
+    auto screen = std::make_shared<BaseViewController>();
+    const QColor lightGray = QColor::fromRgbF(2.0 / 3, 2.0 / 3, 2.0 / 3);
+    screen->showToast("first", Qt::red);
+    screen->showToast("Please enter valid captcha", lightGray);
+
+    const QList<ui::ShownToast> shown = ui::shownToasts();
+    QCOMPARE(shown.size(), 1);
+    const ui::ShownToast &t = shown.first();
+    QCOMPARE(t.message, QString("Please enter valid captcha"));
+    QCOMPARE(t.window.data(), &window);
+    QCOMPARE(t.backgroundColor, lightGray);
+    QCOMPARE(t.messageColor, QColor(Qt::black));
+    QCOMPARE(t.horizontalPadding, 40);
+    QCOMPARE(t.verticalPadding, 10);
+    QCOMPARE(t.cornerRadius, 22.0);
+    QVERIFY(t.messageAlignment & Qt::AlignHCenter);
+    QCOMPARE(t.durationMs, 3000);
+    QVERIFY(t.remainingMs > 0 && t.remainingMs <= 3000);
+    // At the bottom, centred.
+    QCOMPARE(t.geometry.bottom() + 1, window.height() - 10);
+    QVERIFY(qAbs(t.geometry.center().x() - window.width() / 2) <= 1);
+    ui::hideAllToasts(&window);
+    QVERIFY(ui::shownToasts().isEmpty());
+}
+
+void TestBaseScreen::toastGoesAwayAfterItsDuration()
+{
+    QWidget window;
+    window.show();
+    const int saved = ui::ToastManager::shared().duration;
+    ui::ToastManager::shared().duration = 50;
+    BaseViewController().showToast("short", Qt::gray);
+    ui::ToastManager::shared().duration = saved;
+    QCOMPARE(ui::shownToasts().size(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(ui::shownToasts().isEmpty(), 2000);
+}
+
+void TestBaseScreen::toastWithoutAWindowShowsNothing()
+{
+    QWidget hidden;
+    QVERIFY(!ui::firstWindow());
+    BaseViewController().showToast("nobody sees this", Qt::gray);
+    QVERIFY(ui::shownToasts().isEmpty());
+}
+
+void TestBaseScreen::screenSizeIsThePrimaryScreens()
+{
+    const QRect geometry = QGuiApplication::primaryScreen()->geometry();
+    // The first reads race on worker threads; all see the same value.
+    std::vector<std::future<QSizeF>> reads;
+    for (int i = 0; i < 4; ++i)
+        reads.push_back(std::async(std::launch::async, [] { return QSizeF(screenWidth(), screenHeight()); }));
+    for (auto &read : reads)
+        QCOMPARE(read.get(), QSizeF(geometry.size()));
+    QVERIFY(screenWidth() > 0);
+}
+
+QTEST_MAIN(TestBaseScreen)
+#include "tst_basescreen.moc"

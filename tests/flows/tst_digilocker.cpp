@@ -1,0 +1,276 @@
+// The DigiLocker flow end to end: the entry point chooses it, the sheet shows
+// the simulator's consent page in the real web engine, and the user's choice
+// reaches the host.
+
+#include "logcapture.h"
+
+#include "orvix_ios_native_sdk/core/OrvixEntryPoint.h"
+#include "orvix_ios_native_sdk/core/internal/EndpointOverride.h"
+#include "orvix_ios_native_sdk/flows/DigiLockerViewController.h"
+#include "platform/net/session.h"
+#include "simulator/Simulator.h"
+
+#include <QDialog>
+#include <QJsonObject>
+#include <QtTest>
+
+using namespace orvix;
+using orvix::sim::Backend;
+using orvix::sim::Override;
+
+namespace {
+
+struct Receiver : OrvixEntryPointDelegate {
+    QList<QVariantMap> reports;
+    void onKYCFinished(const std::optional<QVariantMap> &data) override { reports.append(data.value_or(QVariantMap{})); }
+};
+
+} // namespace
+
+class TestDigiLocker : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void allowReachesTheSuccessURL();
+    void denyPostsTheWebhookThenFails();
+    void refusedStartPassesTheBackendMessage();
+    void unusableStartIsRefused();
+    void failedStartReportsOffline();
+    void equalRedirectURLsTakeTheFailurePath();
+    void nearMissURLEndsNothing();
+    void userClosingTheSheetIsReported();
+    void noHostControllerShowsNothing();
+
+private:
+    // Starts a run with DigiLocker first; returns the presented screen.
+    std::shared_ptr<DigiLockerViewController> start(const QString &success, const QString &failure);
+    void waitForConsentPage(const std::shared_ptr<DigiLockerViewController> &screen);
+    void click(const std::shared_ptr<DigiLockerViewController> &screen, const QString &elementId);
+
+    sim::Simulator m_sim;
+    QWidget m_window;
+    std::shared_ptr<platform::ui::ViewController> m_host;
+    std::shared_ptr<Receiver> m_receiver;
+    std::shared_ptr<OrvixEntryPoint> m_entry;
+    std::unique_ptr<LogCapture> m_log;
+};
+
+void TestDigiLocker::initTestCase()
+{
+    QVERIFY(m_sim.start());
+    internal::setBackendBaseURL(m_sim.backendBaseUrl());
+    m_window.resize(480, 800);
+    m_window.show();
+    m_host = platform::ui::ViewController::wrapping(&m_window);
+}
+
+void TestDigiLocker::init()
+{
+    m_sim.reset();
+    m_receiver = std::make_shared<Receiver>();
+    m_log = std::make_unique<LogCapture>();
+}
+
+void TestDigiLocker::cleanup()
+{
+    // Whatever a test left on screen goes before the next one.
+    if (m_host->presentedViewController())
+        m_host->dismiss(false);
+    QTRY_VERIFY(!m_host->presentedViewController());
+    QTRY_COMPARE_WITH_TIMEOUT(platform::net::Session::shared().requestsInFlight(), 0, 15000);
+    m_entry.reset();
+    m_log.reset();
+}
+
+std::shared_ptr<DigiLockerViewController> TestDigiLocker::start(const QString &success, const QString &failure)
+{
+    m_entry = OrvixEntryPoint::create(Backend::defaultCredential, "user-42", success, failure, Mode::sandbox, m_host);
+    m_entry->orvixEntryDelegate = m_receiver;
+    m_entry->addConfig({Config::digilockerFlow, Config::myAadhaarUidaiFlow});
+    m_entry->beginKYCFLow();
+    std::shared_ptr<DigiLockerViewController> screen;
+    [&] {
+        QTRY_VERIFY_WITH_TIMEOUT(m_host->presentedViewController() || !m_receiver->reports.isEmpty(), 15000);
+    }();
+    screen = std::dynamic_pointer_cast<DigiLockerViewController>(m_host->presentedViewController());
+    return screen;
+}
+
+void TestDigiLocker::waitForConsentPage(const std::shared_ptr<DigiLockerViewController> &screen)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(screen->webcontentView && screen->webcontentView->url()
+                                 && screen->webcontentView->url()->path().endsWith("/digilocker/consent")
+                                 && m_log->contains("Finished loading"),
+                             30000);
+}
+
+void TestDigiLocker::click(const std::shared_ptr<DigiLockerViewController> &screen, const QString &elementId)
+{
+    bool done = false;
+    screen->webcontentView->evaluateJavaScript(
+        QStringLiteral("document.getElementById('%1').click(); true").arg(elementId),
+        [&done](const QVariant &, const std::optional<platform::web::WebError> &) { done = true; });
+    QTRY_VERIFY(done);
+}
+
+void TestDigiLocker::allowReachesTheSuccessURL()
+{
+    auto screen = start(m_sim.hostSuccessUrl(), m_sim.hostFailureUrl());
+    QVERIFY(screen);
+    // Presented as a sheet whose user close the entry point hears about.
+    QCOMPARE(screen->modalPresentationStyle, platform::ui::ModalPresentationStyle::automatic);
+    QVERIFY(screen->presentationController());
+    QCOMPARE(screen->presentationController()->delegate.get(),
+             static_cast<platform::ui::AdaptivePresentationControllerDelegate *>(m_entry.get()));
+    QCOMPARE(screen->merchantId.value(), Backend::defaultCredential);
+
+    waitForConsentPage(screen);
+    QVERIFY(screen->webcontentView->parentWidget() == screen->view());
+    QVERIFY(screen->webcontentView->allowsBackForwardNavigationGestures());
+    QVERIFY(!screen->spinnerIc->isAnimating());
+
+    const QJsonObject sent = m_sim.requestsTo(Backend::initDocFetchRoute).value(0).json.toObject();
+    QCOMPARE(sent.value("callbackUrl").toString(), m_sim.hostSuccessUrl());
+    QCOMPARE(sent.value("cancelUrl").toString(), m_sim.hostFailureUrl());
+    QCOMPARE(sent.value("docType").toString(), QString("aadhaar"));
+    QCOMPARE(sent.value("username").toString(), QString("user-42"));
+
+    // The host may let go of the entry point: the screen keeps it.
+    std::weak_ptr<OrvixEntryPoint> entry = m_entry;
+    m_entry.reset();
+    QVERIFY(!entry.expired());
+
+    click(screen, "allow");
+    QTRY_COMPARE_WITH_TIMEOUT(m_receiver->reports.size(), 1, 15000);
+    QCOMPARE(m_receiver->reports[0], (QVariantMap{{"status", true}}));
+    QTRY_VERIFY(!m_host->presentedViewController());
+    QVERIFY(m_log->contains("----Next Move---"));
+    QCOMPARE(m_sim.requestsTo(Backend::webhookRoute).size(), 0);
+
+    std::weak_ptr<DigiLockerViewController> weakScreen = screen;
+    screen.reset();
+    QTRY_VERIFY(weakScreen.expired());
+    QTRY_VERIFY(entry.expired());
+}
+
+void TestDigiLocker::denyPostsTheWebhookThenFails()
+{
+    auto screen = start(m_sim.hostSuccessUrl(), m_sim.hostFailureUrl());
+    QVERIFY(screen);
+    waitForConsentPage(screen);
+    click(screen, "deny");
+    QTRY_COMPARE_WITH_TIMEOUT(m_receiver->reports.size(), 1, 15000);
+    QCOMPARE(m_receiver->reports[0], (QVariantMap{{"status", false}}));
+    const QList<sim::Request> hooks = m_sim.requestsTo(Backend::webhookRoute);
+    QCOMPARE(hooks.size(), 1);
+    QCOMPARE(hooks[0].json.toObject().value("status"), QJsonValue("3"));
+    QCOMPARE(hooks[0].json.toObject().value("transactionId").toString(),
+             m_sim.backend().issuedTransactionIds().value(0));
+    QCOMPARE(hooks[0].header("X-Kalmar-Auth-Credential-ID"), Backend::defaultCredential.toUtf8());
+    QTRY_VERIFY(!m_host->presentedViewController());
+}
+
+void TestDigiLocker::refusedStartPassesTheBackendMessage()
+{
+    m_sim.backend().refuseDocFetch(422, "Aadhaar is not linked to DigiLocker");
+    auto screen = start(m_sim.hostSuccessUrl(), m_sim.hostFailureUrl());
+    QTRY_COMPARE_WITH_TIMEOUT(m_receiver->reports.size(), 1, 15000);
+    QCOMPARE(m_receiver->reports[0].value("status").toBool(), false);
+    QCOMPARE(m_receiver->reports[0].value("error").toMap().value("message").toString(),
+             QString("Aadhaar is not linked to DigiLocker"));
+    QTRY_VERIFY(!m_host->presentedViewController());
+    QVERIFY(m_log->contains("ERROR: SOMETHING WENT WRONG"));
+    // The page was never loaded.
+    QVERIFY(!screen || !screen->webcontentView || !screen->webcontentView->parentWidget());
+}
+
+void TestDigiLocker::unusableStartIsRefused()
+{
+    // A 200 whose "url" is not a web address is refused rather than loaded.
+    for (const QString &url : {QString("javascript:alert(1)"), QString("file:///etc/passwd"), QString()}) {
+        m_receiver->reports.clear();
+        m_sim.setOverride(Backend::initDocFetchRoute,
+                          Override::errorBody(200, QJsonObject{{"transactionId", "t-1"}, {"url", url}}));
+        start(m_sim.hostSuccessUrl(), m_sim.hostFailureUrl());
+        QTRY_COMPARE_WITH_TIMEOUT(m_receiver->reports.size(), 1, 15000);
+        QCOMPARE(m_receiver->reports[0], (QVariantMap{{"status", false}, {"error", QVariantMap{{"message", ""}}}}));
+        QTRY_VERIFY(!m_host->presentedViewController());
+    }
+}
+
+void TestDigiLocker::failedStartReportsOffline()
+{
+    m_sim.setOverride(Backend::initDocFetchRoute, Override::dropConnection());
+    start(m_sim.hostSuccessUrl(), m_sim.hostFailureUrl());
+    QTRY_COMPARE_WITH_TIMEOUT(m_receiver->reports.size(), 1, 15000);
+    QCOMPARE(m_receiver->reports[0].value("error").toMap().value("message").toString(),
+             QString("You are offline! please check your internet connection."));
+    QTRY_VERIFY(!m_host->presentedViewController());
+    QCOMPARE(m_sim.requestsTo(Backend::initDocFetchRoute).size(), 2); // one retry
+}
+
+void TestDigiLocker::equalRedirectURLsTakeTheFailurePath()
+{
+    auto screen = start(m_sim.hostSuccessUrl(), m_sim.hostSuccessUrl());
+    QVERIFY(screen);
+    waitForConsentPage(screen);
+    click(screen, "allow");
+    QTRY_COMPARE_WITH_TIMEOUT(m_receiver->reports.size(), 1, 15000);
+    QCOMPARE(m_receiver->reports[0], (QVariantMap{{"status", false}}));
+    QCOMPARE(m_sim.requestsTo(Backend::webhookRoute).size(), 1);
+}
+
+void TestDigiLocker::nearMissURLEndsNothing()
+{
+    // The host's success URL has a trailing slash; the page lands without it.
+    const QString success = m_sim.hostSuccessUrl() + "/";
+    auto screen = start(success, m_sim.hostFailureUrl());
+    QVERIFY(screen);
+    waitForConsentPage(screen);
+    bool done = false;
+    screen->webcontentView->evaluateJavaScript(
+        QStringLiteral("location.href = '%1?x=1'; true").arg(m_sim.hostSuccessUrl()),
+        [&](const QVariant &, const std::optional<platform::web::WebError> &) { done = true; });
+    QTRY_VERIFY(done);
+    QTRY_VERIFY_WITH_TIMEOUT(m_log->contains(m_sim.hostSuccessUrl() + "?x=1 == Optional(\"" + success + "\")"), 15000);
+    QTRY_VERIFY(m_sim.requestsTo(sim::DigiLocker::hostSuccessRoute).size() == 1);
+    QCoreApplication::processEvents();
+    QVERIFY(m_receiver->reports.isEmpty());
+    QCOMPARE(m_host->presentedViewController(), std::static_pointer_cast<platform::ui::ViewController>(screen));
+}
+
+void TestDigiLocker::userClosingTheSheetIsReported()
+{
+    auto screen = start(m_sim.hostSuccessUrl(), m_sim.hostFailureUrl());
+    QVERIFY(screen);
+    waitForConsentPage(screen);
+    auto *sheet = qobject_cast<QDialog *>(screen->view()->window());
+    QVERIFY(sheet);
+    QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+    sheet->close();
+    QTRY_COMPARE(m_receiver->reports.size(), 1);
+    QCOMPARE(m_receiver->reports[0], (QVariantMap{{"status", false}}));
+    QTRY_VERIFY(!m_host->presentedViewController());
+}
+
+void TestDigiLocker::noHostControllerShowsNothing()
+{
+    m_entry = OrvixEntryPoint::create(Backend::defaultCredential, "user-42", m_sim.hostSuccessUrl(),
+                                      m_sim.hostFailureUrl(), Mode::sandbox, m_host);
+    m_entry->orvixEntryDelegate = m_receiver;
+    m_entry->delegate = nullptr;
+    m_entry->addConfig({Config::digilockerFlow, Config::myAadhaarUidaiFlow});
+    m_entry->beginKYCFLow();
+    QTRY_VERIFY(m_log->contains("<--- digilockerFlow -->"));
+    QTRY_COMPARE_WITH_TIMEOUT(platform::net::Session::shared().requestsInFlight(), 0, 15000);
+    QCoreApplication::processEvents();
+    QVERIFY(!m_host->presentedViewController());
+    QVERIFY(m_receiver->reports.isEmpty());
+    QCOMPARE(m_sim.requestsTo(Backend::initDocFetchRoute).size(), 0);
+}
+
+QTEST_MAIN(TestDigiLocker)
+#include "tst_digilocker.moc"
