@@ -1,35 +1,19 @@
-// The demo host: starts the local simulator (unless outside stand-ins are
-// given), creates the kit's entry point and shows where everything is.
+// The demo host: a window that runs the kit against the embedded simulator
+// (or outside stand-ins), shows every report and can play the user's part.
 
-#include "orvix_ios_native_sdk/core/OrvixEntryPoint.h"
-#include "orvix_ios_native_sdk/core/internal/EndpointOverride.h"
-#include "simulator/Simulator.h"
+#include "DemoWindow.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTextStream>
-#include <cstdio>
-
-namespace {
-
-std::optional<orvix::Mode> parseMode(const QString &text)
-{
-    if (text == QLatin1String("sandbox"))
-        return orvix::Mode::sandbox;
-    if (text == QLatin1String("production"))
-        return orvix::Mode::production;
-    if (text == QLatin1String("stage"))
-        return orvix::Mode::stage;
-    return std::nullopt;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
-    // Run headless when there is no display to show a window on.
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    // Run headless when there is no display to show a window on; nobody can
+    // then play the user's part but the autopilot.
+    const bool headless = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (headless)
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
@@ -38,58 +22,75 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Demo host of the Orvix identity-verification kit."));
     parser.addHelpOption();
-    const QCommandLineOption modeOption(QStringLiteral("mode"),
-                                        QStringLiteral("Backend environment: sandbox, production or stage."),
-                                        QStringLiteral("MODE"), QStringLiteral("sandbox"));
-    const QCommandLineOption merchantOption(QStringLiteral("merchant-id"), QStringLiteral("Merchant credential."),
-                                            QStringLiteral("ID"), QStringLiteral("merchant-demo"));
-    const QCommandLineOption userOption(QStringLiteral("user-id"), QStringLiteral("End user's id."),
-                                        QStringLiteral("ID"), QStringLiteral("demo-user"));
-    const QCommandLineOption backendOption(QStringLiteral("backend"),
-                                           QStringLiteral("Use an outside backend stand-in at URL."),
-                                           QStringLiteral("URL"));
-    const QCommandLineOption successOption(QStringLiteral("success-url"), QStringLiteral("Success redirect URL."),
-                                           QStringLiteral("URL"));
-    const QCommandLineOption failureOption(QStringLiteral("failure-url"), QStringLiteral("Failure redirect URL."),
-                                           QStringLiteral("URL"));
-    parser.addOptions({modeOption, merchantOption, userOption, backendOption, successOption, failureOption});
+    const auto option = [](const char *name, const char *help, const char *valueName = nullptr,
+                           const char *defaultValue = nullptr) {
+        return valueName ? QCommandLineOption(QString::fromLatin1(name), QString::fromUtf8(help),
+                                              QString::fromLatin1(valueName), QString::fromLatin1(defaultValue))
+                         : QCommandLineOption(QString::fromLatin1(name), QString::fromUtf8(help));
+    };
+    const QCommandLineOption flows = option("flows", "Flows in order of preference, comma-separated: "
+                                                     "residentUidaiAadhaarFlow, myAadhaarUidaiFlow, digilockerFlow, "
+                                                     "aadhaarApiflow.",
+                                            "LIST", "digilockerFlow,myAadhaarUidaiFlow,residentUidaiAadhaarFlow");
+    const QCommandLineOption mode = option("mode", "Backend environment: sandbox, production or stage.", "MODE",
+                                           "sandbox");
+    const QCommandLineOption merchant = option("merchant-id", "Merchant credential.", "ID", "merchant-demo");
+    const QCommandLineOption user = option("user-id", "End user's id.", "ID", "demo-user");
+    const QCommandLineOption autopilot = option("autopilot", "Play the user's part, then quit when the run ends.");
+    const QCommandLineOption deny = option("deny", "With --autopilot: refuse consent on the DigiLocker page.");
+    const QCommandLineOption screenshots = option("screenshots", "Save a PNG of the window at each step.", "DIR");
+    const QCommandLineOption backend = option("backend", "Outside backend stand-in.", "URL");
+    const QCommandLineOption authorityApi = option("authority-api", "Outside authority web API stand-in.", "URL");
+    const QCommandLineOption authorityPortal = option("authority-portal", "Outside authority portal stand-in.", "URL");
+    const QCommandLineOption residentPortal = option("resident-portal", "Outside resident page stand-in.", "URL");
+    const QCommandLineOption success = option("success-url", "Success redirect URL.", "URL");
+    const QCommandLineOption failure = option("failure-url", "Failure redirect URL.", "URL");
+    const QCommandLineOption captcha = option("captcha", "With outside stand-ins: the captcha the autopilot types.",
+                                              "TEXT");
+    const QCommandLineOption otp = option("otp", "With outside stand-ins: the one-time password the autopilot types.",
+                                          "TEXT");
+    parser.addOptions({flows, mode, merchant, user, autopilot, deny, screenshots, backend, authorityApi,
+                       authorityPortal, residentPortal, success, failure, captcha, otp});
     parser.process(app);
 
-    QTextStream out(stdout);
+    DemoOptions options;
+    options.mode = parser.value(mode);
+    options.merchantId = parser.value(merchant);
+    options.userId = parser.value(user);
+    options.autopilot = parser.isSet(autopilot) || headless;
+    if (headless && !parser.isSet(autopilot))
+        QTextStream(stderr) << "no display: running with --autopilot\n";
+    options.deny = parser.isSet(deny);
+    options.screenshotDir = parser.value(screenshots);
+    options.backendUrl = parser.value(backend);
+    options.authorityApiUrl = parser.value(authorityApi);
+    options.authorityPortalUrl = parser.value(authorityPortal);
+    options.residentPortalUrl = parser.value(residentPortal);
+    options.successUrl = parser.value(success);
+    options.failureUrl = parser.value(failure);
+    options.captcha = parser.value(captcha);
+    options.otp = parser.value(otp);
+
     QTextStream err(stderr);
-    const auto mode = parseMode(parser.value(modeOption));
-    if (!mode) {
-        err << "unknown mode: " << parser.value(modeOption) << " (use sandbox, production or stage)\n";
+    QString problem;
+    const auto parsedFlows = parseFlows(parser.value(flows), &problem);
+    if (!parsedFlows) {
+        err << problem << "\n";
+        return 2;
+    }
+    options.flows = *parsedFlows;
+    if (!parseMode(options.mode)) {
+        err << "unknown mode: " << options.mode << " (use sandbox, production or stage)\n";
         return 2;
     }
 
-    orvix::sim::Simulator simulator;
-    QString backend = parser.value(backendOption);
-    QString hostBase = QStringLiteral("https://host.orvix.example/");
-    if (backend.isEmpty()) {
-        simulator.backend().addCredential(parser.value(merchantOption));
-        if (!simulator.start()) {
-            err << "the simulator could not start\n";
-            return 1;
-        }
-        backend = simulator.backendBaseUrl();
-        hostBase = simulator.baseUrl().toString();
-        out << "simulator: " << simulator.baseUrl().toString() << "\n";
-        out << "simulator backend: " << simulator.backendBaseUrl() << "\n";
+    DemoWindow window(options);
+    if (!window.prepare(&problem)) {
+        err << problem << "\n";
+        return 1;
     }
-    if (!backend.endsWith(u'/'))
-        backend += u'/';
-    orvix::internal::setBackendBaseURL(backend);
-
-    const QString success = parser.isSet(successOption) ? parser.value(successOption) : hostBase + "host/success";
-    const QString failure = parser.isSet(failureOption) ? parser.value(failureOption) : hostBase + "host/failure";
-    auto host = orvix::platform::ui::ViewController::wrapping(nullptr);
-    auto entry = orvix::OrvixEntryPoint::create(parser.value(merchantOption), parser.value(userOption), success,
-                                                failure, *mode, host);
-    out << "mode: " << parser.value(modeOption) << "\n";
-    out << "entry point base URL: " << entry->urlComponent().value_or(QString()) << "\n";
-    out << "success URL: " << success << "\n";
-    out << "failure URL: " << failure << "\n";
-    out.flush();
-    return 0;
+    window.show();
+    if (options.autopilot)
+        window.startRun();
+    return app.exec();
 }

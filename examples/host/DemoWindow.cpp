@@ -1,0 +1,275 @@
+#include "DemoWindow.h"
+
+#include "orvix_ios_native_sdk/core/internal/EndpointOverride.h"
+#include "orvix_ios_native_sdk/flows/DigiLockerViewController.h"
+#include "platform/log/log.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFormLayout>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextStream>
+#include <QVBoxLayout>
+#include <cstdio>
+
+using namespace orvix;
+
+namespace {
+
+constexpr int autopilotTimeLimitMs = 180000;
+
+void printLine(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+std::optional<QList<Config>> parseFlows(const QString &text, QString *problem)
+{
+    QList<Config> flows;
+    for (const QString &raw : text.split(u',', Qt::SkipEmptyParts)) {
+        const QString name = raw.trimmed();
+        bool found = false;
+        for (Config::Value v : {Config::residentUidaiAadhaarFlow, Config::myAadhaarUidaiFlow, Config::digilockerFlow,
+                                Config::aadhaarApiflow}) {
+            if (Config(v).caseName() == name) {
+                flows.append(v);
+                found = true;
+            }
+        }
+        if (!found) {
+            if (problem)
+                *problem = QStringLiteral("unknown flow: %1").arg(name);
+            return std::nullopt;
+        }
+    }
+    return flows;
+}
+
+std::optional<Mode> parseMode(const QString &text)
+{
+    if (text == QLatin1String("sandbox"))
+        return Mode::sandbox;
+    if (text == QLatin1String("production"))
+        return Mode::production;
+    if (text == QLatin1String("stage"))
+        return Mode::stage;
+    return std::nullopt;
+}
+
+class DemoWindow::Receiver : public OrvixEntryPointDelegate {
+public:
+    explicit Receiver(DemoWindow *window) : m_window(window) {}
+    void onKYCFinished(const std::optional<QVariantMap> &data) override
+    {
+        if (m_window)
+            m_window->onReport(data.value_or(QVariantMap{}));
+    }
+
+private:
+    QPointer<DemoWindow> m_window;
+};
+
+DemoWindow::DemoWindow(DemoOptions options, QWidget *parent) : QWidget(parent), m_options(std::move(options))
+{
+    setWindowTitle(QStringLiteral("Orvix demo host"));
+    resize(520, 760);
+
+    m_merchant = new QLineEdit(m_options.merchantId);
+    m_user = new QLineEdit(m_options.userId);
+    m_mode = new QComboBox;
+    m_mode->addItems({QStringLiteral("sandbox"), QStringLiteral("production"), QStringLiteral("stage")});
+    m_mode->setCurrentText(m_options.mode);
+    QStringList names;
+    for (const Config &c : std::as_const(m_options.flows))
+        names.append(c.caseName());
+    m_flows = new QLineEdit(names.join(QStringLiteral(",")));
+    m_start = new QPushButton(QStringLiteral("Start"));
+    m_status = new QLabel(QStringLiteral("Ready."));
+    m_status->setWordWrap(true);
+    m_reports = new QPlainTextEdit;
+    m_reports->setReadOnly(true);
+    m_reports->setPlaceholderText(QStringLiteral("Reports from the kit appear here."));
+
+    auto *form = new QFormLayout;
+    form->addRow(QStringLiteral("Merchant id"), m_merchant);
+    form->addRow(QStringLiteral("User id"), m_user);
+    form->addRow(QStringLiteral("Mode"), m_mode);
+    form->addRow(QStringLiteral("Flow order"), m_flows);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(m_start);
+    layout->addWidget(m_status);
+    layout->addWidget(new QLabel(QStringLiteral("Reports")));
+    layout->addWidget(m_reports, 1);
+
+    connect(m_start, &QPushButton::clicked, this, &DemoWindow::startRun);
+    m_autopilot.setInterval(200);
+    connect(&m_autopilot, &QTimer::timeout, this, &DemoWindow::autopilotStep);
+
+    m_host = platform::ui::ViewController::wrapping(this);
+    m_receiver = std::make_shared<Receiver>(this);
+    platform::log::setSink([window = QPointer<DemoWindow>(this)](const QString &line) {
+        // Log lines may come from any thread; look at them on the main one.
+        QMetaObject::invokeMethod(qApp, [window, line] {
+            if (window)
+                window->onLogLine(line);
+        }, Qt::QueuedConnection);
+    });
+}
+
+DemoWindow::~DemoWindow()
+{
+    platform::log::setSink({});
+}
+
+bool DemoWindow::prepare(QString *problem)
+{
+    QString backend = m_options.backendUrl;
+    QString hostBase;
+    if (backend.isEmpty()) {
+        m_simulator.backend().addCredential(m_options.merchantId);
+        if (!m_simulator.start()) {
+            *problem = QStringLiteral("the simulator could not start");
+            return false;
+        }
+        m_embedded = true;
+        backend = m_simulator.backendBaseUrl();
+        printLine(QStringLiteral("simulator: ") + m_simulator.baseUrl().toString());
+        printLine(QStringLiteral("simulator backend: ") + m_simulator.backendBaseUrl());
+    }
+    if (!backend.endsWith(u'/'))
+        backend += u'/';
+    internal::setBackendBaseURL(backend);
+    if (m_options.successUrl.isEmpty())
+        m_options.successUrl = m_embedded ? m_simulator.hostSuccessUrl() : QStringLiteral("https://host.orvix.example/success");
+    if (m_options.failureUrl.isEmpty())
+        m_options.failureUrl = m_embedded ? m_simulator.hostFailureUrl() : QStringLiteral("https://host.orvix.example/failure");
+    printLine(QStringLiteral("backend: ") + backend);
+    printLine(QStringLiteral("success URL: ") + m_options.successUrl);
+    printLine(QStringLiteral("failure URL: ") + m_options.failureUrl);
+    return true;
+}
+
+void DemoWindow::startRun()
+{
+    QString problem;
+    const auto flows = parseFlows(m_flows->text(), &problem);
+    const auto mode = parseMode(m_mode->currentText());
+    if (!flows || !mode) {
+        setStatus(flows ? QStringLiteral("Unknown mode.") : problem);
+        return;
+    }
+    m_runEnded = false;
+    m_consentGiven = false;
+    m_pageShot = false;
+    m_entry = OrvixEntryPoint::create(m_merchant->text(), m_user->text(), m_options.successUrl, m_options.failureUrl,
+                                      *mode, m_host);
+    m_entry->orvixEntryDelegate = m_receiver;
+    printLine(QStringLiteral("entry point base URL: ") + m_entry->urlComponent().value_or(QString()));
+    m_entry->addConfig(*flows);
+    setStatus(QStringLiteral("Checking which flows are available…"));
+    screenshot(QStringLiteral("start"));
+    m_runClock.start();
+    m_entry->beginKYCFLow();
+    if (m_options.autopilot)
+        m_autopilot.start();
+}
+
+void DemoWindow::onReport(const QVariantMap &data)
+{
+    const QJsonObject object = QJsonObject::fromVariantMap(data);
+    printLine(QStringLiteral("REPORT ") + QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+    m_reports->appendPlainText(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented)));
+    setStatus(data.value(QStringLiteral("status")).toBool() ? QStringLiteral("Verified.")
+                                                            : QStringLiteral("Not verified."));
+    m_runEnded = true;
+    if (m_options.autopilot) {
+        // Let the screen finish going away, then record the end and quit.
+        QTimer::singleShot(500, this, [this] {
+            screenshot(QStringLiteral("report"));
+            finishAutopilot(0, QString());
+        });
+    }
+}
+
+void DemoWindow::onLogLine(const QString &line)
+{
+    // The run ends without a report when no screen can be shown.
+    const bool silentEnd = line == QLatin1String("<--- NONE -->") || line.contains(QLatin1String("could not be loaded"));
+    if (silentEnd && !m_runEnded) {
+        setStatus(QStringLiteral("The run ended without a report: ") + line);
+        if (m_options.autopilot)
+            finishAutopilot(1, QStringLiteral("the run ended without a report"));
+    }
+}
+
+void DemoWindow::autopilotStep()
+{
+    if (m_runEnded)
+        return;
+    if (m_runClock.elapsed() > autopilotTimeLimitMs) {
+        finishAutopilot(3, QStringLiteral("the run did not end in time"));
+        return;
+    }
+    auto screen = std::dynamic_pointer_cast<DigiLockerViewController>(m_host->presentedViewController());
+    if (!screen || !screen->webcontentView || m_consentGiven)
+        return;
+    const auto url = screen->webcontentView->url();
+    if (!url || !url->path().endsWith(QLatin1String("/digilocker/consent")) || screen->webcontentView->isLoading())
+        return;
+    if (!m_pageShot) {
+        m_pageShot = true;
+        setStatus(QStringLiteral("DigiLocker consent page shown."));
+        screenshot(QStringLiteral("digilocker-consent"));
+    }
+    // Press the page's button as the user would.
+    const QString id = m_options.deny ? QStringLiteral("deny") : QStringLiteral("allow");
+    screen->webcontentView->evaluateJavaScript(
+        QStringLiteral("(function(){var b=document.getElementById('%1'); if(!b) return false; b.click(); return true;})()")
+            .arg(id),
+        [this, id](const QVariant &result, const std::optional<platform::web::WebError> &) {
+            if (result.toBool() && !m_consentGiven) {
+                m_consentGiven = true;
+                printLine(QStringLiteral("autopilot: pressed ") + id);
+            }
+        });
+}
+
+void DemoWindow::screenshot(const QString &step)
+{
+    if (m_options.screenshotDir.isEmpty())
+        return;
+    QDir dir(m_options.screenshotDir);
+    if (!dir.mkpath(QStringLiteral(".")))
+        return;
+    // The sheet, when one is up, is the window the user looks at.
+    QWidget *target = this;
+    if (auto presented = m_host->presentedViewController(); presented && presented->isViewLoaded())
+        target = presented->view()->window();
+    const QString path = dir.filePath(QStringLiteral("%1-%2.png").arg(++m_shots, 2, 10, QChar(u'0')).arg(step));
+    if (target->grab().save(path))
+        printLine(QStringLiteral("SCREENSHOT ") + path);
+}
+
+void DemoWindow::finishAutopilot(int exitCode, const QString &why)
+{
+    m_autopilot.stop();
+    if (!why.isEmpty())
+        QTextStream(stderr) << "autopilot: " << why << "\n";
+    QTimer::singleShot(0, qApp, [exitCode] { QApplication::exit(exitCode); });
+}
+
+void DemoWindow::setStatus(const QString &text)
+{
+    m_status->setText(text);
+}

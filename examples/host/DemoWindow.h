@@ -1,0 +1,81 @@
+#pragma once
+// The demo host's window.
+
+#include "orvix_ios_native_sdk/core/OrvixEntryPoint.h"
+#include "simulator/Simulator.h"
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+#include <optional>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+struct DemoOptions {
+    QList<orvix::Config> flows;
+    QString mode;
+    QString merchantId;
+    QString userId;
+    bool autopilot = false;
+    bool deny = false;
+    QString screenshotDir;
+    QString backendUrl;
+    QString authorityApiUrl;
+    QString authorityPortalUrl;
+    QString residentPortalUrl;
+    QString successUrl;
+    QString failureUrl;
+    QString captcha;
+    QString otp;
+};
+
+std::optional<QList<orvix::Config>> parseFlows(const QString &text, QString *problem);
+std::optional<orvix::Mode> parseMode(const QString &text);
+
+class DemoWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit DemoWindow(DemoOptions options, QWidget *parent = nullptr);
+    ~DemoWindow() override;
+
+    // Starts the embedded simulator unless outside stand-ins are given.
+    bool prepare(QString *problem);
+    void startRun();
+
+private:
+    class Receiver;
+    void onReport(const QVariantMap &data);
+    void onLogLine(const QString &line);
+    void autopilotStep();
+    void screenshot(const QString &step);
+    void finishAutopilot(int exitCode, const QString &why);
+    void setStatus(const QString &text);
+
+    DemoOptions m_options;
+    orvix::sim::Simulator m_simulator;
+    bool m_embedded = false;
+    std::shared_ptr<orvix::platform::ui::ViewController> m_host;
+    std::shared_ptr<orvix::OrvixEntryPoint> m_entry;
+    std::shared_ptr<Receiver> m_receiver;
+
+    QLineEdit *m_merchant = nullptr;
+    QLineEdit *m_user = nullptr;
+    QComboBox *m_mode = nullptr;
+    QLineEdit *m_flows = nullptr;
+    QPushButton *m_start = nullptr;
+    QLabel *m_status = nullptr;
+    QPlainTextEdit *m_reports = nullptr;
+
+    QTimer m_autopilot;
+    QElapsedTimer m_runClock;
+    bool m_runEnded = false;
+    bool m_consentGiven = false;
+    bool m_pageShot = false;
+    int m_shots = 0;
+};
