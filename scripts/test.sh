@@ -16,8 +16,6 @@ run_suite() {
 
 run_suite build
 if [ "${CI:-false}" = true ] || [ "${ORVIX_SANITIZE:-0}" = 1 ]; then
-    export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
-    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-    export LSAN_OPTIONS="suppressions=$(pwd)/tests/lsan.supp"
+    # The tests' sanitizer options are set by the build (tests/CMakeLists.txt).
     run_suite build-sanitize -DCMAKE_BUILD_TYPE=Debug -DORVIX_SANITIZE=ON -DORVIX_BUILD_DEMO=OFF
 fi
