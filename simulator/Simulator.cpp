@@ -10,11 +10,13 @@ Simulator::Simulator(QObject *parent)
     : QObject(parent),
       m_server(std::make_unique<HttpServer>([this](Request &r) { return dispatch(r); })),
       m_backend(std::make_unique<Backend>()),
-      m_digiLocker(std::make_unique<DigiLocker>(*m_backend))
+      m_digiLocker(std::make_unique<DigiLocker>(*m_backend)),
+      m_authority(std::make_unique<Authority>())
 {
     qRegisterMetaType<orvix::sim::Request>();
     addRoutes(m_backend->routes());
     addRoutes(m_digiLocker->routes());
+    addRoutes(m_authority->routes());
 }
 
 Simulator::~Simulator() = default;
@@ -49,6 +51,16 @@ QString Simulator::hostSuccessUrl() const
 QString Simulator::hostFailureUrl() const
 {
     return isListening() ? baseUrl().resolved(QUrl(DigiLocker::hostFailurePath)).toString() : QString();
+}
+
+QString Simulator::authorityApiBaseUrl() const
+{
+    return isListening() ? baseUrl().resolved(QUrl(Authority::apiPrefix)).toString() : QString();
+}
+
+QString Simulator::authorityPortalUrl() const
+{
+    return isListening() ? baseUrl().resolved(QUrl(Authority::portalPrefix)).toString() : QString();
 }
 
 void Simulator::addRoute(Route route)
@@ -106,6 +118,7 @@ void Simulator::reset()
     m_records.clear();
     m_backend->reset();
     m_digiLocker->reset();
+    m_authority->reset();
 }
 
 std::optional<Override> Simulator::takeOverride(const Request &request)

@@ -8,6 +8,7 @@
 // constructor with addRoutes(). Overrides change the replies of one route or
 // path, and every request received is recorded first.
 
+#include "simulator/Authority.h"
 #include "simulator/Backend.h"
 #include "simulator/DigiLocker.h"
 #include "simulator/Http.h"
@@ -38,9 +39,13 @@ public:
     // Host redirect pages the simulator serves; empty before start().
     QString hostSuccessUrl() const;
     QString hostFailureUrl() const;
+    // The authority's service host (no trailing '/') and portal root (ending in '/').
+    QString authorityApiBaseUrl() const;
+    QString authorityPortalUrl() const;
 
     Backend &backend() { return *m_backend; }
     DigiLocker &digiLocker() { return *m_digiLocker; }
+    Authority &authority() { return *m_authority; }
 
     void addRoute(Route route);
     void addRoutes(const QList<Route> &routes);
@@ -62,7 +67,7 @@ public:
     void clearRecords() { m_records.clear(); }
 
     // Back to a fresh simulator: no overrides, no records, backend defaults,
-    // no DigiLocker decisions.
+    // no DigiLocker decisions, no authority sessions and its switches off.
     void reset();
 
 signals:
@@ -75,6 +80,7 @@ private:
     std::unique_ptr<HttpServer> m_server;
     std::unique_ptr<Backend> m_backend;
     std::unique_ptr<DigiLocker> m_digiLocker;
+    std::unique_ptr<Authority> m_authority;
     quint16 m_port = 0;
     QList<Route> m_routes;
     QHash<QString, Override> m_overrides;
