@@ -17,7 +17,29 @@ std::optional<QString> &backendOverride()
     static std::optional<QString> value;
     return value;
 }
+std::optional<QString> &serviceOverride()
+{
+    static std::optional<QString> value;
+    return value;
+}
+std::optional<QString> &portalOverride()
+{
+    static std::optional<QString> value;
+    return value;
+}
 } // namespace
+
+QString authorityServiceBaseURL()
+{
+    QMutexLocker lock(&overrideMutex());
+    return serviceOverride().value_or(QStringLiteral("https://" ORVIX_AUTHORITY_SERVICE_HOST));
+}
+
+QString authorityPortalURL()
+{
+    QMutexLocker lock(&overrideMutex());
+    return portalOverride().value_or(QStringLiteral("https://" ORVIX_AUTHORITY_PORTAL_HOST "/"));
+}
 
 QString backendBaseURL(Mode mode)
 {
@@ -42,6 +64,18 @@ void setBackendBaseURL(const std::optional<QString> &baseURL)
 {
     QMutexLocker lock(&overrideMutex());
     backendOverride() = baseURL;
+}
+
+void setAuthorityServiceBaseURL(const std::optional<QString> &baseURL)
+{
+    QMutexLocker lock(&overrideMutex());
+    serviceOverride() = baseURL;
+}
+
+void setAuthorityPortalURL(const std::optional<QString> &portalURL)
+{
+    QMutexLocker lock(&overrideMutex());
+    portalOverride() = portalURL;
 }
 } // namespace internal
 

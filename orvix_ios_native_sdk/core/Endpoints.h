@@ -9,4 +9,9 @@ namespace orvix {
 // The backend base URL of a mode, ending in "/".
 QString backendBaseURL(Mode mode);
 
+// The authority's offline e-KYC service base, without a trailing "/".
+QString authorityServiceBaseURL();
+// The authority's portal root, ending in "/".
+QString authorityPortalURL();
+
 } // namespace orvix

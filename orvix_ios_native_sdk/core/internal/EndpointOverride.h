@@ -10,4 +10,9 @@ namespace orvix::internal {
 // configured hosts). The text should end in "/".
 void setBackendBaseURL(const std::optional<QString> &baseURL);
 
+// Replace the authority's service base (no trailing "/") and portal root
+// (ending in "/"); nullopt goes back to the configured hosts.
+void setAuthorityServiceBaseURL(const std::optional<QString> &baseURL);
+void setAuthorityPortalURL(const std::optional<QString> &portalURL);
+
 } // namespace orvix::internal
