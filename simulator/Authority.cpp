@@ -488,7 +488,7 @@ Reply Authority::token(const Request &request)
         return tokenError(400, QStringLiteral("invalid_grant"), QStringLiteral("The authorization code was refused."));
     if (grant.challengeMethod != QLatin1String("S256"))
         return tokenError(400, QStringLiteral("invalid_request"), QStringLiteral("Only S256 code challenges are accepted."));
-    if (!isVerifier(verifier))
+    if (!isVerifier(verifier) || s256(verifier) != grant.challenge)
         return tokenError(400, QStringLiteral("invalid_grant"), QStringLiteral("PKCE verification failed."));
 
     const QString accessToken = randomText(48);

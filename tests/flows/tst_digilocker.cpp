@@ -43,6 +43,8 @@ private slots:
     void nearMissURLEndsNothing();
     void userClosingTheSheetIsReported();
     void noHostControllerShowsNothing();
+    void lateReplyAfterCloseIsHandled();
+    void failedWebhookStillEndsTheFlow();
 
 private:
     // Starts a run with DigiLocker first; returns the presented screen.
@@ -270,6 +272,41 @@ void TestDigiLocker::noHostControllerShowsNothing()
     QVERIFY(!m_host->presentedViewController());
     QVERIFY(m_receiver->reports.isEmpty());
     QCOMPARE(m_sim.requestsTo(Backend::initDocFetchRoute).size(), 0);
+}
+
+void TestDigiLocker::lateReplyAfterCloseIsHandled()
+{
+    // The user closes the sheet while the start is still under way; the
+    // refusal that arrives afterwards is handled on the dismissed screen.
+    m_sim.backend().refuseDocFetch(400, "Too late");
+    m_sim.setOverride(Backend::initDocFetchRoute, Override::slow(400));
+    auto screen = start(m_sim.hostSuccessUrl(), m_sim.hostFailureUrl());
+    QVERIFY(screen);
+    std::weak_ptr<DigiLockerViewController> weak = screen;
+    auto *sheet = qobject_cast<QDialog *>(screen->view()->window());
+    QVERIFY(sheet);
+    screen.reset();
+    sheet->close();
+    QTRY_COMPARE(m_receiver->reports.size(), 1);
+    QCOMPARE(m_receiver->reports[0], (QVariantMap{{"status", false}}));
+    QVERIFY(!weak.expired()); // the pending request keeps it
+    QTRY_COMPARE_WITH_TIMEOUT(m_receiver->reports.size(), 2, 15000);
+    QCOMPARE(m_receiver->reports[1].value("status").toBool(), false);
+    QTRY_VERIFY(weak.expired());
+}
+
+void TestDigiLocker::failedWebhookStillEndsTheFlow()
+{
+    m_sim.setOverride(Backend::webhookRoute, Override::dropConnection());
+    auto screen = start(m_sim.hostSuccessUrl(), m_sim.hostFailureUrl());
+    QVERIFY(screen);
+    waitForConsentPage(screen);
+    click(screen, "deny");
+    QTRY_COMPARE_WITH_TIMEOUT(m_receiver->reports.size(), 1, 15000);
+    QCOMPARE(m_receiver->reports[0].value("error").toMap().value("message").toString(),
+             QString("You are offline! please check your internet connection."));
+    QTRY_VERIFY(!m_host->presentedViewController());
+    QCOMPARE(m_sim.requestsTo(Backend::webhookRoute).size(), 2);
 }
 
 QTEST_MAIN(TestDigiLocker)
