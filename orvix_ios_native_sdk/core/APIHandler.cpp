@@ -190,22 +190,35 @@ void APIHandler::uploadRequest(const QString &url, const QString &credentialId, 
         });
 }
 
-void APIHandler::getRequestWithHeaders(const QVariantMap &parameters, const std::optional<HTTPHeaders> &headers,
-                                       const QString &url, OnSuccess onSuccess, OnFailure onFailure)
+namespace {
+
+enum class TextOperation { get, postForm };
+
+// The two operations that read the reply as text and send only the caller's headers.
+void sendText(TextOperation op, const QVariantMap &parameters, const std::optional<HTTPHeaders> &headers,
+              const QString &url, APIHandler::OnSuccess onSuccess, APIHandler::OnFailure onFailure)
 {
-    line(QStringLiteral("API Call URL--->") + url);
     net::DataRequestSpec spec;
     spec.urlText = url;
-    spec.method = net::HTTPMethod::GET;
     spec.parameters = parameters;
-    spec.encoding = net::ParameterEncoding::queryString;
     spec.headers = headers.value_or(HTTPHeaders{});
+    if (op == TextOperation::get) {
+        line(QStringLiteral("API Call URL--->") + url);
+        spec.method = net::HTTPMethod::GET;
+        spec.encoding = net::ParameterEncoding::queryString;
+    } else {
+        line(url + u'\n' + redactedDescription(parameters));
+        spec.method = net::HTTPMethod::POST;
+        spec.encoding = net::ParameterEncoding::methodDependent;
+    }
     net::Session::shared().request(
         std::move(spec), std::make_shared<RetryInterceptor>(),
-        [onSuccess = std::move(onSuccess), onFailure = std::move(onFailure)](const net::DataResponse &response) {
+        [op, onSuccess = std::move(onSuccess), onFailure = std::move(onFailure)](const net::DataResponse &response) {
             std::optional<net::NetError> error = response.error;
             std::optional<QString> text;
             if (!error) {
+                if (op == TextOperation::postForm)
+                    line(response.description());
                 text = response.data ? decodeUtf8(*response.data) : std::nullopt;
                 if (!text)
                     error = net::NetError::responseSerializationFailed(
@@ -218,38 +231,9 @@ void APIHandler::getRequestWithHeaders(const QVariantMap &parameters, const std:
                 logFailedBody(response);
                 return;
             }
-            if (onSuccess)
-                onSuccess(*text);
-        });
-}
-
-void APIHandler::postFormRequest(const QVariantMap &parameters, const std::optional<HTTPHeaders> &headers,
-                                 const QString &url, OnSuccess onSuccess, OnFailure onFailure)
-{
-    line(url + u'\n' + redactedDescription(parameters));
-    net::DataRequestSpec spec;
-    spec.urlText = url;
-    spec.method = net::HTTPMethod::POST;
-    spec.parameters = parameters;
-    spec.encoding = net::ParameterEncoding::methodDependent;
-    spec.headers = headers.value_or(HTTPHeaders{});
-    net::Session::shared().request(
-        std::move(spec), std::make_shared<RetryInterceptor>(),
-        [onSuccess = std::move(onSuccess), onFailure = std::move(onFailure)](const net::DataResponse &response) {
-            std::optional<net::NetError> error = response.error;
-            std::optional<QString> text;
-            if (!error) {
-                line(response.description());
-                text = response.data ? decodeUtf8(*response.data) : std::nullopt;
-                if (!text)
-                    error = net::NetError::responseSerializationFailed(
-                        net::NetError::SerializationReason::stringSerializationFailed);
-            }
-            if (error) {
-                line(error->debugDescription());
-                if (onFailure)
-                    onFailure(Error(*error));
-                logFailedBody(response);
+            if (op == TextOperation::get) {
+                if (onSuccess)
+                    onSuccess(*text);
                 return;
             }
             const QVariant resQuery = response.response ? QVariant(response.response->url) : QVariant(QString());
@@ -257,6 +241,20 @@ void APIHandler::postFormRequest(const QVariantMap &parameters, const std::optio
             if (onSuccess)
                 onSuccess(QVariantMap{{QStringLiteral("resQuery"), resQuery}, {QStringLiteral("resString"), *text}});
         });
+}
+
+} // namespace
+
+void APIHandler::getRequestWithHeaders(const QVariantMap &parameters, const std::optional<HTTPHeaders> &headers,
+                                       const QString &url, OnSuccess onSuccess, OnFailure onFailure)
+{
+    sendText(TextOperation::get, parameters, headers, url, std::move(onSuccess), std::move(onFailure));
+}
+
+void APIHandler::postFormRequest(const QVariantMap &parameters, const std::optional<HTTPHeaders> &headers,
+                                 const QString &url, OnSuccess onSuccess, OnFailure onFailure)
+{
+    sendText(TextOperation::postForm, parameters, headers, url, std::move(onSuccess), std::move(onFailure));
 }
 
 } // namespace orvix

@@ -1,5 +1,7 @@
 // Public types, the entry point's state and query values of redirect URLs.
 
+#include "receiver.h"
+
 #include "orvix_ios_native_sdk/core/Endpoints.h"
 #include "orvix_ios_native_sdk/core/OrvixEntryPoint.h"
 #include "orvix_ios_native_sdk/core/URLQuery.h"
@@ -11,10 +13,7 @@
 using namespace orvix;
 
 namespace {
-struct Receiver : OrvixEntryPointDelegate {
-    QList<QVariantMap> reports;
-    void onKYCFinished(const std::optional<QVariantMap> &data) override { reports.append(data.value_or(QVariantMap{})); }
-};
+using Receiver = ReportReceiver;
 } // namespace
 
 class TestEntryPoint : public QObject {

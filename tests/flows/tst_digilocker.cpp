@@ -4,6 +4,8 @@
 
 #include "logcapture.h"
 
+#include "receiver.h"
+
 #include "orvix_ios_native_sdk/core/OrvixEntryPoint.h"
 #include "orvix_ios_native_sdk/core/internal/EndpointOverride.h"
 #include "orvix_ios_native_sdk/flows/DigiLockerViewController.h"
@@ -20,10 +22,7 @@ using orvix::sim::Override;
 
 namespace {
 
-struct Receiver : OrvixEntryPointDelegate {
-    QList<QVariantMap> reports;
-    void onKYCFinished(const std::optional<QVariantMap> &data) override { reports.append(data.value_or(QVariantMap{})); }
-};
+using Receiver = ReportReceiver;
 
 } // namespace
 

@@ -1,0 +1,251 @@
+#include "orvix_ios_native_sdk/flows/AadhaarRecordProcessing.h"
+
+#include "orvix_ios_native_sdk/document/ParseXMLData.h"
+#include "platform/dispatch/dispatch.h"
+#include "platform/log/log.h"
+#include "platform/net/encoding.h"
+#include "platform/zip/ziparchive.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRecursiveMutex>
+#include <QStringDecoder>
+
+namespace orvix {
+
+using platform::log::line;
+namespace dispatch = platform::dispatch;
+
+namespace {
+
+// One run at a time works on the fixed file names.
+QRecursiveMutex &filesMutex()
+{
+    static QRecursiveMutex mutex;
+    return mutex;
+}
+
+bool present(const std::optional<QString> &field)
+{
+    return field && !field->isEmpty();
+}
+
+// A fresh, empty folder only we can enter.
+bool emptyFolder(const QString &path)
+{
+    QDir folder(path);
+    if (QFileInfo(path).isSymLink())
+        QFile::remove(path);
+    else if (folder.exists() && !folder.removeRecursively())
+        return false;
+    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    return QDir().mkpath(path) && QFile::setPermissions(path, ownerOnly);
+}
+
+} // namespace
+
+AadhaarRecordProcessing::AadhaarRecordProcessing() = default;
+AadhaarRecordProcessing::~AadhaarRecordProcessing() = default;
+
+std::shared_ptr<AadhaarRecordProcessing> AadhaarRecordProcessing::recordSelf()
+{
+    return std::dynamic_pointer_cast<AadhaarRecordProcessing>(shared_from_this());
+}
+
+QString AadhaarRecordProcessing::shareCode() const
+{
+    return prefillShareCode.value_or(defaultShareCode);
+}
+
+QString AadhaarRecordProcessing::temporaryDirectory()
+{
+    return platform::net::privateTemporaryDirectory() + u'/';
+}
+
+QString AadhaarRecordProcessing::archivePath()
+{
+    return temporaryDirectory() + QStringLiteral("aadhaar.zip");
+}
+
+QString AadhaarRecordProcessing::unzipDirectory()
+{
+    return temporaryDirectory() + QStringLiteral("aadhaar-unzipped");
+}
+
+void AadhaarRecordProcessing::openArchive(const QString &zipPath)
+{
+    QMutexLocker lock(&filesMutex());
+    const QString destination = unzipDirectory();
+    QString error;
+    const bool unzipped = emptyFolder(destination)
+        && platform::zip::unzipFileAtPath(zipPath, destination, true, true, shareCode(), &error);
+    if (!unzipped) {
+        line(QStringLiteral("SOMETHING WENT WRONG"));
+        auto me = recordSelf();
+        dispatch::asyncMain([me] { me->reportArchiveFailure(); });
+        return;
+    }
+    if (logsArchiveSteps())
+        line(QStringLiteral("UNZIPPED"));
+    const QList<QUrl> files = listOfflineXMLFiles(QUrl::fromLocalFile(destination));
+    if (files.isEmpty())
+        return;
+    if (logsArchiveSteps())
+        line(files.first().toString());
+    const QUrl xml = moveToTemporaryDirectory(files.first(), QStringLiteral("aadhaar.xml"));
+    processOfflineXML(xml.toLocalFile());
+}
+
+QUrl AadhaarRecordProcessing::moveToTemporaryDirectory(const QUrl &source, const QString &name)
+{
+    QMutexLocker lock(&filesMutex());
+    // Only a plain name: nothing may land outside the folder.
+    const QString destination = temporaryDirectory() + QFileInfo(name).fileName();
+    QFile::remove(destination);
+    QFile::rename(source.toLocalFile(), destination);
+    return QUrl::fromLocalFile(destination);
+}
+
+void AadhaarRecordProcessing::processOfflineXML(const std::optional<QString> &path)
+{
+    if (!path)
+        return;
+    std::shared_ptr<OfflinePaperlessKyc> record;
+    std::optional<QByteArray> archive;
+    {
+        QMutexLocker lock(&filesMutex());
+        QFile file(*path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            line(QStringLiteral("The XML file could not be read: ") + file.errorString());
+            return;
+        }
+        const QByteArray bytes = file.readAll();
+        file.close();
+        QStringDecoder decoder(QStringConverter::encodingForData(bytes).value_or(QStringConverter::Utf8));
+        const QString xml = decoder.decode(bytes);
+        if (decoder.hasError()) {
+            line(QStringLiteral("The XML file could not be read: not text in its encoding"));
+            return;
+        }
+        line(QStringLiteral("XML document: %1 bytes").arg(bytes.size()));
+
+        ParseXMLData parser(xml);
+        QJsonParseError parseError{};
+        const QJsonDocument json = QJsonDocument::fromJson(parser.convertToJSON().toUtf8(), &parseError);
+        if (parseError.error != QJsonParseError::NoError) {
+            line(parseError.errorString());
+            return;
+        }
+        if (!json.isObject()) {
+            line(QStringLiteral("bad json"));
+            return;
+        }
+        const QJsonValue root = json.object().value(QStringLiteral("OfflinePaperlessKyc"));
+        if (!root.isObject()) {
+            line(QStringLiteral("No OfflinePaperlessKyc record in the document"));
+            return;
+        }
+        record = std::make_shared<OfflinePaperlessKyc>(root.toObject().toVariantMap());
+
+        QFile zip(archivePath());
+        if (zip.open(QIODevice::ReadOnly))
+            archive = zip.readAll();
+        else
+            line(QStringLiteral("The archive could not be read: ") + zip.errorString());
+    }
+    if (dispatch::isMainThread()) {
+        commitRecord(std::move(record), std::move(archive));
+        return;
+    }
+    auto me = recordSelf();
+    dispatch::asyncMain([me, record = std::move(record), archive = std::move(archive)]() mutable {
+        me->commitRecord(std::move(record), std::move(archive));
+    });
+}
+
+void AadhaarRecordProcessing::commitRecord(std::shared_ptr<OfflinePaperlessKyc> record,
+                                           std::optional<QByteArray> archive)
+{
+    aadhaarModel = std::move(record);
+    if (!archive)
+        return;
+    const orvix::clientInfo info = clientInfo.value_or(orvix::clientInfo{});
+    oldAadhaarVM = OldAadhaarFlowViewModel::create(info.merchantId.value_or(QString()),
+                                                   urlComponent.value_or(QString()), info.userId.value_or(QString()),
+                                                   aadhaarModel, QList<QByteArray>{*archive}, supplierKind());
+    auto me = recordSelf();
+    oldAadhaarVM->uploadAadhaarDocument([me](std::shared_ptr<OfflinePaperlessKyc>) { me->showUserInfo(); },
+                                        [me](const Error &error) { me->submissionFailed(error); });
+}
+
+void AadhaarRecordProcessing::showUserInfo()
+{
+    if (popupLoader)
+        popupLoader->stopAnimating();
+    if (otpView)
+        otpView->hide();
+    if (userInfoView)
+        userInfoView->show();
+
+    const std::shared_ptr<UidData> uid = aadhaarModel ? aadhaarModel->uidData() : nullptr;
+    const std::shared_ptr<Poi> poi = uid ? uid->poi() : nullptr;
+    // The photograph may come wrapped in lines.
+    const QByteArray photo =
+        QByteArray::fromBase64Encoding(uid ? uid->pht().value_or(QString()).toLatin1() : QByteArray(),
+                                       QByteArray::IgnoreBase64DecodingErrors)
+            .decoded;
+    if (profilePic)
+        profilePic->setImage(photo.isEmpty() ? QImage() : QImage::fromData(photo));
+    if (usernameLbl)
+        usernameLbl->setText(poi ? poi->name().value_or(QString()) : QString());
+    if (dobLbl)
+        dobLbl->setText(poi ? poi->dob().value_or(QString()) : QString());
+    if (addressLbl)
+        addressLbl->setText(composeAddress(aadhaarModel));
+}
+
+QString AadhaarRecordProcessing::composeAddress(const OfflinePaperlessKyc *record)
+{
+    const std::shared_ptr<UidData> uid = record ? record->uidData() : nullptr;
+    const std::shared_ptr<Poa> poa = uid ? uid->poa() : nullptr;
+    if (!poa)
+        return QString();
+    QString address;
+    for (const std::optional<QString> *field : {&poa->careof(), &poa->house(), &poa->landmark(), &poa->loc(),
+                                               &poa->street(), &poa->po(), &poa->subdist()}) {
+        if (present(*field))
+            address += **field + QStringLiteral(", ");
+    }
+    if (present(poa->dist()))
+        address += *poa->dist() + QStringLiteral(" - ") + poa->pc().value_or(QString()) + QStringLiteral(", ");
+    if (present(poa->state()))
+        address += *poa->state() + QStringLiteral(", ");
+    if (present(poa->country()))
+        address += *poa->country() + u'.';
+    return address;
+}
+
+void AadhaarRecordProcessing::ProceedAct(QObject *)
+{
+    if (popDelegate) {
+        reportToHost({{QStringLiteral("status"), true},
+                      {QStringLiteral("userInfo"),
+                       aadhaarModel ? aadhaarModel->dictionaryRepresentation() : QVariantMap()}});
+    }
+    dismiss(true);
+}
+
+void AadhaarRecordProcessing::reportArchiveFailure()
+{
+    if (ErrorView)
+        ErrorView->show();
+    if (popupLoader)
+        popupLoader->stopAnimating();
+    reportToHost({{QStringLiteral("status"), false}});
+}
+
+} // namespace orvix

@@ -1,0 +1,117 @@
+#pragma once
+// What both Aadhaar screens do once the offline e-KYC archive lies as
+// "aadhaar.zip" in the kit's temporary directory: open it with the share
+// code, take its XML file as "aadhaar.xml", parse the record, submit it with
+// the archive to the backend, show it, and hand it to the host on Proceed.
+//
+// Threads: openArchive(), moveToTemporaryDirectory() and processOfflineXML()
+// may run on any thread and touch no view; storing the record and starting
+// the submission always happen on the main thread (inline when already
+// there). Everything else is main thread only.
+
+#include "orvix_ios_native_sdk/core/BaseViewController.h"
+#include "orvix_ios_native_sdk/core/DesignableViews.h"
+#include "orvix_ios_native_sdk/core/Error.h"
+#include "orvix_ios_native_sdk/core/FlowScreen.h"
+#include "orvix_ios_native_sdk/document/OfflinePaperlessKycModel.h"
+#include "orvix_ios_native_sdk/document/OldAadhaarFlowViewModel.h"
+#include "platform/ui/activityindicator.h"
+#include "platform/ui/image.h"
+#include "platform/ui/storyboard.h"
+
+#include <QByteArray>
+#include <QLabel>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <memory>
+#include <optional>
+
+namespace orvix {
+
+class AadhaarRecordProcessing : public BaseViewController, public FlowScreen {
+public:
+    static inline const QString defaultShareCode = QStringLiteral("9736");
+
+    AadhaarRecordProcessing();
+    ~AadhaarRecordProcessing() override;
+
+    // Outlets (the scene sets them).
+    QPointer<platform::ui::ActivityIndicatorView> popupLoader;
+    QPointer<UIViewCustom> otpView;
+    QPointer<UIViewCustom> userInfoView;
+    QPointer<platform::ui::ImageView> profilePic;
+    QPointer<QLabel> usernameLbl;
+    QPointer<QLabel> dobLbl;
+    QPointer<QLabel> addressLbl;
+    QPointer<QWidget> ErrorView;
+
+    // Set before the screen is shown; nothing in the kit sets it.
+    std::optional<QString> prefillShareCode;
+    // The latest run's record and submission.
+    std::shared_ptr<OfflinePaperlessKyc> aadhaarModel;
+    std::shared_ptr<OldAadhaarFlowViewModel> oldAadhaarVM;
+
+    // prefillShareCode, else the default.
+    QString shareCode() const;
+
+    // The kit's private temporary directory, ending in "/".
+    static QString temporaryDirectory();
+    // "aadhaar.zip" there.
+    static QString archivePath();
+    // The folder each run unzips into, emptied first.
+    static QString unzipDirectory();
+
+    // Step A: unzips "aadhaar.zip" with the share code and goes on with its
+    // XML file. A failed unzip queues reportArchiveFailure() on the main thread.
+    void openArchive(const QString &zipPath);
+    // Moves the file into the temporary directory under `name` (replacing
+    // what is there); errors are ignored. Returns the destination.
+    QUrl moveToTemporaryDirectory(const QUrl &source, const QString &name);
+    // Reads and parses the XML file, then stores the record and submits it
+    // with the archive's bytes. Stops silently (logged) on any unusable input.
+    void processOfflineXML(const std::optional<QString> &path);
+
+    // The submission's success: fills and shows the record panel.
+    void showUserInfo();
+    // The record's one-line postal address.
+    static QString composeAddress(const OfflinePaperlessKyc *record);
+    static QString composeAddress(const std::shared_ptr<OfflinePaperlessKyc> &record)
+    {
+        return composeAddress(record.get());
+    }
+    // The record panel's button: reports the record and dismisses the screen.
+    void ProceedAct(QObject *sender);
+    // The archive could not be used: error panel, loader stopped, ["status": false].
+    void reportArchiveFailure();
+
+    // Registers the outlets and the action above for a screen class.
+    template <class T>
+    static void registerRecordOutlets(platform::ui::ClassRegistration<T> &registration)
+    {
+        registration.outlet(QStringLiteral("popupLoader"), &AadhaarRecordProcessing::popupLoader)
+            .outlet(QStringLiteral("otpView"), &AadhaarRecordProcessing::otpView)
+            .outlet(QStringLiteral("userInfoView"), &AadhaarRecordProcessing::userInfoView)
+            .outlet(QStringLiteral("profilePic"), &AadhaarRecordProcessing::profilePic)
+            .outlet(QStringLiteral("usernameLbl"), &AadhaarRecordProcessing::usernameLbl)
+            .outlet(QStringLiteral("dobLbl"), &AadhaarRecordProcessing::dobLbl)
+            .outlet(QStringLiteral("addressLbl"), &AadhaarRecordProcessing::addressLbl)
+            .outlet(QStringLiteral("ErrorView"), &AadhaarRecordProcessing::ErrorView)
+            .action(QStringLiteral("ProceedAct:"), &AadhaarRecordProcessing::ProceedAct);
+    }
+
+protected:
+    // The supplier kind sent with the record.
+    virtual QString supplierKind() const = 0;
+    // The submission failed (main thread).
+    virtual void submissionFailed(const Error &error) = 0;
+    // Whether the unzip and the XML file found are logged.
+    virtual bool logsArchiveSteps() const { return false; }
+
+    std::shared_ptr<AadhaarRecordProcessing> recordSelf();
+
+private:
+    void commitRecord(std::shared_ptr<OfflinePaperlessKyc> record, std::optional<QByteArray> archive);
+};
+
+} // namespace orvix
