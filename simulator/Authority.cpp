@@ -31,38 +31,12 @@ QString randomText(int length, const QString &alphabet = alphanumerics)
     return out;
 }
 
-QString escaped(const QString &text)
-{
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        switch (c.unicode()) {
-        case '&': out += QLatin1String("&amp;"); break;
-        case '<': out += QLatin1String("&lt;"); break;
-        case '>': out += QLatin1String("&gt;"); break;
-        case '"': out += QLatin1String("&quot;"); break;
-        case '\'': out += QLatin1String("&#39;"); break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-// A whole page; `body` is HTML already, the title is escaped here.
-Reply page(int status, const QString &title, const QString &body)
-{
-    const QString html = QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
-                                        "<meta name=\"viewport\" content=\"width=device-width\">"
-                                        "<title>%1</title></head>\n<body>\n<h1>%1</h1>\n%2\n</body></html>\n")
-                             .arg(escaped(title), body);
-    return Reply::bytes(status, html.toUtf8(), "text/html; charset=utf-8");
-}
 
 Reply redirect(const QUrl &target)
 {
     const QString location = target.toString(QUrl::FullyEncoded);
-    Reply reply = page(302, QStringLiteral("Redirecting"),
-                       QStringLiteral("<p><a href=\"%1\">Continue</a></p>").arg(escaped(location)));
+    Reply reply = htmlPage(302, QStringLiteral("Redirecting"),
+                       QStringLiteral("<p><a href=\"%1\">Continue</a></p>").arg(htmlEscaped(location)));
     reply.headers.append({"Location", location.toUtf8()});
     return reply;
 }
@@ -321,7 +295,7 @@ void Authority::endSession(const Request &request)
 
 Reply Authority::portal(const Request &) const
 {
-    return page(200, QStringLiteral("myAadhaar"),
+    return htmlPage(200, QStringLiteral("myAadhaar"),
                 QStringLiteral("<p>Unique Identification Authority of India (local stand-in).</p>\n"
                                "<p>Sign in with your Aadhaar number and a one-time password to download "
                                "your offline e-KYC.</p>"));
@@ -341,9 +315,9 @@ Reply Authority::authorize(const Request &request)
 
     const QUrlQuery query(request.query);
     auto refuse = [](const QString &error, const QString &text) {
-        return page(400, QStringLiteral("OAuth error"),
+        return htmlPage(400, QStringLiteral("OAuth error"),
                     QStringLiteral("<p>error=&quot;%1&quot;, error_description=&quot;%2&quot;</p>")
-                        .arg(escaped(error), escaped(text)));
+                        .arg(htmlEscaped(error), htmlEscaped(text)));
     };
     const QString client = decoded(query, QStringLiteral("client_id"));
     if (client != clientId)
@@ -369,8 +343,8 @@ Reply Authority::authorize(const Request &request)
                        "<p><label>One-time password <input type=\"password\" name=\"otp\" maxlength=\"6\"/></label></p>\n"
                        "<p><button type=\"submit\" name=\"submit\" value=\"Login\">Login</button></p>\n"
                        "</form>")
-            .arg(pathStart + loginPath, escaped(csrf));
-    Reply reply = page(200, QStringLiteral("Sign in with Aadhaar"), form);
+            .arg(pathStart + loginPath, htmlEscaped(csrf));
+    Reply reply = htmlPage(200, QStringLiteral("Sign in with Aadhaar"), form);
     const QByteArray cookie = sessionCookie + '=' + id.toLatin1() + "; Path=/" + apiPrefix.toLatin1() + "; HttpOnly";
     reply.headers.append({"Set-Cookie", cookie});
     reply.headers.append({"Cache-Control", QByteArray("no-store")});
@@ -453,14 +427,14 @@ Reply Authority::login(const Request &request)
 Reply Authority::loginRefused(const Request &request) const
 {
     const QString error = decoded(QUrlQuery(request.query), QStringLiteral("error"));
-    return page(200, QStringLiteral("Sign-in failed"),
+    return htmlPage(200, QStringLiteral("Sign-in failed"),
                 QStringLiteral("<p id=\"error\">%1</p>")
-                    .arg(error.isEmpty() ? QStringLiteral("The sign-in did not succeed.") : escaped(error)));
+                    .arg(error.isEmpty() ? QStringLiteral("The sign-in did not succeed.") : htmlEscaped(error)));
 }
 
 Reply Authority::callback(const Request &) const
 {
-    return page(200, QStringLiteral("Signed in"), QStringLiteral("<p>You are signed in. You can close this page.</p>"));
+    return htmlPage(200, QStringLiteral("Signed in"), QStringLiteral("<p>You are signed in. You can close this page.</p>"));
 }
 
 Reply Authority::token(const Request &request)

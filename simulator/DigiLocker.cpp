@@ -10,39 +10,12 @@ namespace {
 
 const QString pathStart = QStringLiteral("/");
 
-// Text safe inside an element or a double- or single-quoted attribute.
-QString escaped(const QString &text)
-{
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        switch (c.unicode()) {
-        case '&': out += QLatin1String("&amp;"); break;
-        case '<': out += QLatin1String("&lt;"); break;
-        case '>': out += QLatin1String("&gt;"); break;
-        case '"': out += QLatin1String("&quot;"); break;
-        case '\'': out += QLatin1String("&#39;"); break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-// A whole page; `body` is HTML already, the title is escaped here.
-Reply page(int status, const QString &title, const QString &body)
-{
-    const QString html = QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
-                                        "<meta name=\"viewport\" content=\"width=device-width\">"
-                                        "<title>%1</title></head>\n<body>\n<h1>%1</h1>\n%2\n</body></html>\n")
-                             .arg(escaped(title), body);
-    return Reply::bytes(status, html.toUtf8(), "text/html; charset=utf-8");
-}
 
 Reply unknownTransaction(const QString &tx)
 {
     const QString text = tx.isEmpty() ? QStringLiteral("No transaction was given.")
-                                      : QStringLiteral("There is no transaction %1.").arg(escaped(tx));
-    return page(404, QStringLiteral("Unknown transaction"), QStringLiteral("<p>%1</p>").arg(text));
+                                      : QStringLiteral("There is no transaction %1.").arg(htmlEscaped(tx));
+    return htmlPage(404, QStringLiteral("Unknown transaction"), QStringLiteral("<p>%1</p>").arg(text));
 }
 
 // The transaction named by "tx" in the query or, for a posted form, in the body.
@@ -69,7 +42,7 @@ bool fitsInHeader(const QString &url)
 
 Reply hostPage(const QString &title, const QString &text)
 {
-    return page(200, title, QStringLiteral("<p>%1</p>").arg(escaped(text)));
+    return htmlPage(200, title, QStringLiteral("<p>%1</p>").arg(htmlEscaped(text)));
 }
 
 } // namespace
@@ -109,16 +82,16 @@ Reply DigiLocker::consent(const Request &request) const
         QUrl action(pathStart + path);
         action.setQuery(QUrlQuery{{QStringLiteral("tx"), tx}});
         return QStringLiteral("<form method=\"post\" action=\"%1\"><button type=\"submit\" id=\"%2\">%3</button></form>")
-            .arg(escaped(action.toString(QUrl::FullyEncoded)), id, label);
+            .arg(htmlEscaped(action.toString(QUrl::FullyEncoded)), id, label);
     };
     const QString document = fetch->docType.isEmpty() ? QStringLiteral("documents") : fetch->docType;
     const QString body =
         QStringLiteral("<p>Signed in as <strong id=\"username\">%1</strong>.</p>\n"
                        "<p>Share your <strong>%2</strong> from DigiLocker with the requesting service?</p>\n%3\n%4")
-            .arg(escaped(fetch->username), escaped(document),
+            .arg(htmlEscaped(fetch->username), htmlEscaped(document),
                  button(allowPath, QStringLiteral("allow"), QStringLiteral("Allow")),
                  button(denyPath, QStringLiteral("deny"), QStringLiteral("Deny")));
-    return page(200, QStringLiteral("DigiLocker consent"), body);
+    return htmlPage(200, QStringLiteral("DigiLocker consent"), body);
 }
 
 Reply DigiLocker::decide(const Request &request)
@@ -134,11 +107,11 @@ Reply DigiLocker::decide(const Request &request)
 
     const QString target = allowed ? fetch->callbackUrl : fetch->cancelUrl;
     if (!fitsInHeader(target))
-        return page(400, QStringLiteral("No way back"),
+        return htmlPage(400, QStringLiteral("No way back"),
                     QStringLiteral("<p>The %1 URL given for this transaction cannot be redirected to.</p>")
                         .arg(allowed ? QStringLiteral("callback") : QStringLiteral("cancel")));
-    Reply reply = page(302, QStringLiteral("Redirecting"),
-                       QStringLiteral("<p><a href=\"%1\">Continue</a></p>").arg(escaped(target)));
+    Reply reply = htmlPage(302, QStringLiteral("Redirecting"),
+                       QStringLiteral("<p><a href=\"%1\">Continue</a></p>").arg(htmlEscaped(target)));
     reply.headers.append({"Location", target.toUtf8()});
     return reply;
 }

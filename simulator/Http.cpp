@@ -269,4 +269,30 @@ Override Override::times(int n) const
     return o;
 }
 
+QString htmlEscaped(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case '&': out += QLatin1String("&amp;"); break;
+        case '<': out += QLatin1String("&lt;"); break;
+        case '>': out += QLatin1String("&gt;"); break;
+        case '"': out += QLatin1String("&quot;"); break;
+        case '\'': out += QLatin1String("&#39;"); break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+Reply htmlPage(int status, const QString &title, const QString &body)
+{
+    const QString html = QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
+                                        "<meta name=\"viewport\" content=\"width=device-width\">"
+                                        "<title>%1</title></head>\n<body>\n<h1>%1</h1>\n%2\n</body></html>\n")
+                             .arg(htmlEscaped(title), body);
+    return Reply::bytes(status, html.toUtf8(), "text/html; charset=utf-8");
+}
+
 } // namespace orvix::sim

@@ -75,6 +75,11 @@ struct Reply {
 // out for a HEAD request (withBody false).
 QByteArray toWire(const Reply &reply, bool withBody = true);
 
+// Text safe inside an element or a double- or single-quoted attribute.
+QString htmlEscaped(const QString &text);
+// A whole HTML page; `body` is HTML already, the title is escaped here.
+Reply htmlPage(int status, const QString &title, const QString &body);
+
 struct Route {
     QString name;                 // e.g. "backend.documents"
     QByteArray method;            // empty matches any method

@@ -1,6 +1,7 @@
 #include "orvix_ios_native_sdk/core/Scenes.h"
 
 #include "orvix_ios_native_sdk/flows/DigiLockerViewController.h"
+#include "orvix_ios_native_sdk/flows/NewAadhaarFlowVC.h"
 #include "orvix_ios_native_sdk/flows/TermsConditionVC.h"
 
 #include <mutex>
@@ -15,6 +16,7 @@ platform::ui::Storyboard kitStoryboard()
     std::call_once(once, [] {
         TermsConditionVC::registerScene();
         DigiLockerViewController::registerScene();
+        NewAadhaarFlowVC::registerScene();
     });
     return platform::ui::Storyboard(QString::fromLatin1(kitStoryboardName),
                                     platform::ui::Bundle::identifier(QString::fromLatin1(kitBundleIdentifier)));

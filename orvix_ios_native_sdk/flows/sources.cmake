@@ -3,4 +3,7 @@ list(APPEND ORVIX_FLOWS_SOURCES
     resources/orvix_resources.qrc
     flows/TermsConditionVC.h flows/TermsConditionVC.cpp
     flows/DigiLockerViewController.h flows/DigiLockerViewController.cpp
+    flows/AadhaarRecordProcessing.h flows/AadhaarRecordProcessing.cpp
+    flows/NewAadhaarFlowViewModel.h flows/NewAadhaarFlowViewModel.cpp
+    flows/NewAadhaarFlowVC.h flows/NewAadhaarFlowVC.cpp
 )
