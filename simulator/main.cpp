@@ -1,5 +1,5 @@
-// Runs the simulator until killed and prints its URLs: the base URL, then
-// the backend base URL, one per line.
+// Runs the simulator until killed and prints its URLs, one per line: the base
+// URL, the backend base URL, then the authority's and the host pages' URLs.
 
 #include "simulator/Simulator.h"
 
@@ -42,5 +42,9 @@ int main(int argc, char *argv[])
     }
     QTextStream out(stdout);
     out << simulator.baseUrl().toString() << Qt::endl << simulator.backendBaseUrl() << Qt::endl;
+    out << "authority API: " << simulator.authorityApiBaseUrl() << Qt::endl;
+    out << "authority portal: " << simulator.authorityPortalUrl() << Qt::endl;
+    out << "host success page: " << simulator.hostSuccessUrl() << Qt::endl;
+    out << "host failure page: " << simulator.hostFailureUrl() << Qt::endl;
     return app.exec();
 }
