@@ -11,12 +11,14 @@ Simulator::Simulator(QObject *parent)
       m_server(std::make_unique<HttpServer>([this](Request &r) { return dispatch(r); })),
       m_backend(std::make_unique<Backend>()),
       m_digiLocker(std::make_unique<DigiLocker>(*m_backend)),
-      m_authority(std::make_unique<Authority>())
+      m_authority(std::make_unique<Authority>()),
+      m_residentPortal(std::make_unique<ResidentPortal>())
 {
     qRegisterMetaType<orvix::sim::Request>();
     addRoutes(m_backend->routes());
     addRoutes(m_digiLocker->routes());
     addRoutes(m_authority->routes());
+    addRoutes(m_residentPortal->routes());
 }
 
 Simulator::~Simulator() = default;
@@ -61,6 +63,11 @@ QString Simulator::authorityApiBaseUrl() const
 QString Simulator::authorityPortalUrl() const
 {
     return isListening() ? baseUrl().resolved(QUrl(Authority::portalPrefix)).toString() : QString();
+}
+
+QString Simulator::residentPortalUrl() const
+{
+    return isListening() ? baseUrl().resolved(QUrl(ResidentPortal::prefix)).toString() : QString();
 }
 
 void Simulator::addRoute(Route route)
@@ -119,6 +126,7 @@ void Simulator::reset()
     m_backend->reset();
     m_digiLocker->reset();
     m_authority->reset();
+    m_residentPortal->reset();
 }
 
 std::optional<Override> Simulator::takeOverride(const Request &request)

@@ -12,6 +12,7 @@
 #include "simulator/Backend.h"
 #include "simulator/DigiLocker.h"
 #include "simulator/Http.h"
+#include "simulator/ResidentPortal.h"
 
 #include <QHash>
 #include <QObject>
@@ -42,10 +43,13 @@ public:
     // The authority's service host (no trailing '/') and portal root (ending in '/').
     QString authorityApiBaseUrl() const;
     QString authorityPortalUrl() const;
+    // The resident page's base, ending in '/': the page is this + "offline-kyc".
+    QString residentPortalUrl() const;
 
     Backend &backend() { return *m_backend; }
     DigiLocker &digiLocker() { return *m_digiLocker; }
     Authority &authority() { return *m_authority; }
+    ResidentPortal &residentPortal() { return *m_residentPortal; }
 
     void addRoute(Route route);
     void addRoutes(const QList<Route> &routes);
@@ -67,7 +71,7 @@ public:
     void clearRecords() { m_records.clear(); }
 
     // Back to a fresh simulator: no overrides, no records, backend defaults,
-    // no DigiLocker decisions, no authority sessions and its switches off.
+    // no DigiLocker decisions, no authority or resident-page sessions and their switches off.
     void reset();
 
 signals:
@@ -81,6 +85,7 @@ private:
     std::unique_ptr<Backend> m_backend;
     std::unique_ptr<DigiLocker> m_digiLocker;
     std::unique_ptr<Authority> m_authority;
+    std::unique_ptr<ResidentPortal> m_residentPortal;
     quint16 m_port = 0;
     QList<Route> m_routes;
     QHash<QString, Override> m_overrides;
