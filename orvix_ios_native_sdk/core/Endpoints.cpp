@@ -27,6 +27,11 @@ std::optional<QString> &portalOverride()
     static std::optional<QString> value;
     return value;
 }
+std::optional<QString> &residentOverride()
+{
+    static std::optional<QString> value;
+    return value;
+}
 } // namespace
 
 QString authorityServiceBaseURL()
@@ -39,6 +44,12 @@ QString authorityPortalURL()
 {
     QMutexLocker lock(&overrideMutex());
     return portalOverride().value_or(QStringLiteral("https://" ORVIX_AUTHORITY_PORTAL_HOST "/"));
+}
+
+QString residentPortalURL()
+{
+    QMutexLocker lock(&overrideMutex());
+    return residentOverride().value_or(QStringLiteral("https://" ORVIX_RESIDENT_PORTAL_HOST "/"));
 }
 
 QString backendBaseURL(Mode mode)
@@ -76,6 +87,12 @@ void setAuthorityPortalURL(const std::optional<QString> &portalURL)
 {
     QMutexLocker lock(&overrideMutex());
     portalOverride() = portalURL;
+}
+
+void setResidentPortalURL(const std::optional<QString> &baseURL)
+{
+    QMutexLocker lock(&overrideMutex());
+    residentOverride() = baseURL;
 }
 } // namespace internal
 

@@ -13,5 +13,8 @@ QString backendBaseURL(Mode mode);
 QString authorityServiceBaseURL();
 // The authority's portal root, ending in "/".
 QString authorityPortalURL();
+// The authority's resident portal base, ending in "/"; the offline e-KYC
+// page is this + "offline-kyc".
+QString residentPortalURL();
 
 } // namespace orvix

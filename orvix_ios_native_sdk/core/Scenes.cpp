@@ -2,6 +2,7 @@
 
 #include "orvix_ios_native_sdk/flows/DigiLockerViewController.h"
 #include "orvix_ios_native_sdk/flows/NewAadhaarFlowVC.h"
+#include "orvix_ios_native_sdk/flows/OldAadhaarFlowVC.h"
 #include "orvix_ios_native_sdk/flows/TermsConditionVC.h"
 
 #include <mutex>
@@ -17,6 +18,7 @@ platform::ui::Storyboard kitStoryboard()
         TermsConditionVC::registerScene();
         DigiLockerViewController::registerScene();
         NewAadhaarFlowVC::registerScene();
+        OldAadhaarFlowVC::registerScene();
     });
     return platform::ui::Storyboard(QString::fromLatin1(kitStoryboardName),
                                     platform::ui::Bundle::identifier(QString::fromLatin1(kitBundleIdentifier)));

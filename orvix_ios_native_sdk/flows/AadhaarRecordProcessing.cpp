@@ -29,7 +29,7 @@ QRecursiveMutex &filesMutex()
     return mutex;
 }
 
-bool present(const std::optional<QString> &field)
+bool isPresent(const std::optional<QString> &field)
 {
     return field && !field->isEmpty();
 }
@@ -98,6 +98,14 @@ void AadhaarRecordProcessing::openArchive(const QString &zipPath)
         line(files.first().toString());
     const QUrl xml = moveToTemporaryDirectory(files.first(), QStringLiteral("aadhaar.xml"));
     processOfflineXML(xml.toLocalFile());
+}
+
+void AadhaarRecordProcessing::openArchiveInBackground(const QString &zipPath)
+{
+    dispatch::asyncGlobal([me = recordSelf(), zipPath]() mutable {
+        me->openArchive(zipPath);
+        dispatch::asyncMain([me = std::move(me)] {});
+    });
 }
 
 QUrl AadhaarRecordProcessing::moveToTemporaryDirectory(const QUrl &source, const QString &name)
@@ -217,14 +225,14 @@ QString AadhaarRecordProcessing::composeAddress(const OfflinePaperlessKyc *recor
     QString address;
     for (const std::optional<QString> *field : {&poa->careof(), &poa->house(), &poa->landmark(), &poa->loc(),
                                                &poa->street(), &poa->po(), &poa->subdist()}) {
-        if (present(*field))
+        if (isPresent(*field))
             address += **field + QStringLiteral(", ");
     }
-    if (present(poa->dist()))
+    if (isPresent(poa->dist()))
         address += *poa->dist() + QStringLiteral(" - ") + poa->pc().value_or(QString()) + QStringLiteral(", ");
-    if (present(poa->state()))
+    if (isPresent(poa->state()))
         address += *poa->state() + QStringLiteral(", ");
-    if (present(poa->country()))
+    if (isPresent(poa->country()))
         address += *poa->country() + u'.';
     return address;
 }

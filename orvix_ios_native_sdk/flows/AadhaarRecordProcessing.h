@@ -65,6 +65,9 @@ public:
     // Step A: unzips "aadhaar.zip" with the share code and goes on with its
     // XML file. A failed unzip queues reportArchiveFailure() on the main thread.
     void openArchive(const QString &zipPath);
+    // The same on a worker thread; the screen is let go on the main thread
+    // afterwards, where its widgets live.
+    void openArchiveInBackground(const QString &zipPath);
     // Moves the file into the temporary directory under `name` (replacing
     // what is there); errors are ignored. Returns the destination.
     QUrl moveToTemporaryDirectory(const QUrl &source, const QString &name);

@@ -199,8 +199,9 @@ void NewAadhaarFlowVC::viewDidLoad()
     startAuthorization();
 }
 
-void NewAadhaarFlowVC::viewWillAppear(bool)
+void NewAadhaarFlowVC::viewWillAppear(bool animated)
 {
+    m_appearedAnimated = animated;
     AadhaarRecordProcessing::viewWillAppear(true);
     QObject::disconnect(m_reachabilityConnection);
     std::weak_ptr<NewAadhaarFlowVC> weak = self();
@@ -388,13 +389,16 @@ QStringList NewAadhaarFlowVC::extractCsrfTokens(const QString &page)
     QStringList tokens;
     const QStringView text(page);
     qsizetype from = 0;
+    qsizetype lineEnd = -1;
     while (from < text.size()) {
         const qsizetype start = text.indexOf(u"_csrf", from);
         if (start < 0)
             break;
-        qsizetype lineEnd = text.indexOf(u'\n', start);
-        if (lineEnd < 0)
-            lineEnd = text.size();
+        if (start > lineEnd) {
+            lineEnd = text.indexOf(u'\n', start);
+            if (lineEnd < 0)
+                lineEnd = text.size();
+        }
         const QStringView line = text.mid(start, lineEnd - start);
         const qsizetype value = line.indexOf(u"value", 5);
         const qsizetype open = value < 0 ? -1 : line.indexOf(u'"', value + 5);

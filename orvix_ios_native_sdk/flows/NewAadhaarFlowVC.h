@@ -56,6 +56,8 @@ public:
 
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
+    // How the screen was last brought on (the argument of viewWillAppear).
+    std::optional<bool> appearedAnimated() const { return m_appearedAnimated; }
 
     // User actions.
     void didChangeText(QObject *textField);
@@ -106,6 +108,7 @@ private:
 
     platform::web::Observation m_urlObservation;
     QMetaObject::Connection m_reachabilityConnection;
+    std::optional<bool> m_appearedAnimated;
     bool m_ended = false; // back or Proceed: no new authorization starts by itself
 };
 

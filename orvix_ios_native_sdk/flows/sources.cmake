@@ -6,4 +6,6 @@ list(APPEND ORVIX_FLOWS_SOURCES
     flows/AadhaarRecordProcessing.h flows/AadhaarRecordProcessing.cpp
     flows/NewAadhaarFlowViewModel.h flows/NewAadhaarFlowViewModel.cpp
     flows/NewAadhaarFlowVC.h flows/NewAadhaarFlowVC.cpp
+    flows/JavaScriptLiteral.h flows/JavaScriptLiteral.cpp
+    flows/OldAadhaarFlowVC.h flows/OldAadhaarFlowVC.cpp
 )

@@ -14,5 +14,8 @@ void setBackendBaseURL(const std::optional<QString> &baseURL);
 // (ending in "/"); nullopt goes back to the configured hosts.
 void setAuthorityServiceBaseURL(const std::optional<QString> &baseURL);
 void setAuthorityPortalURL(const std::optional<QString> &portalURL);
+// Replaces the resident portal base (ending in "/"); nullopt goes back to
+// the configured host.
+void setResidentPortalURL(const std::optional<QString> &baseURL);
 
 } // namespace orvix::internal

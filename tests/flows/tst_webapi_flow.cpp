@@ -1,0 +1,716 @@
+// The web-API Aadhaar flow end to end: the entry point launches its screen,
+// the user types into the real fields and presses the real buttons, and the
+// simulator plays the authority and the backend.
+
+#include "logcapture.h"
+
+#include "orvix_ios_native_sdk/core/OrvixEntryPoint.h"
+#include "orvix_ios_native_sdk/core/internal/EndpointOverride.h"
+#include "orvix_ios_native_sdk/flows/NewAadhaarFlowVC.h"
+#include "orvix_ios_native_sdk/flows/TermsConditionVC.h"
+#include "platform/net/session.h"
+#include "platform/reachability/reachability.h"
+#include "platform/ui/toast.h"
+#include "simulator/Simulator.h"
+#include "simulator/documents/OfflineKycArchive.h"
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QFile>
+#include <QJsonObject>
+#include <QUrlQuery>
+#include <QtTest>
+
+using namespace orvix;
+using orvix::platform::reachability::Reachability;
+using orvix::sim::Authority;
+using orvix::sim::Backend;
+using orvix::sim::Override;
+
+Q_DECLARE_METATYPE(orvix::sim::Override)
+
+namespace {
+
+struct Receiver : OrvixEntryPointDelegate {
+    std::shared_ptr<platform::ui::ViewController> host;
+    QList<QVariantMap> reports;
+    QList<bool> screenWasUp; // whether the host still presented something at each report
+    void onKYCFinished(const std::optional<QVariantMap> &data) override
+    {
+        reports.append(data.value_or(QVariantMap{}));
+        screenWasUp.append(host && host->presentedViewController());
+    }
+};
+
+const QString offline = QStringLiteral("You are offline! please check your internet connection.");
+const QString interrupted = QStringLiteral("Connection interrupted during the KYC! Please Try again!");
+
+// A number the authority accepts: twelve digits with its check digit.
+QString validNumber()
+{
+    for (int d = 0; d < 10; ++d) {
+        const QString n = QStringLiteral("23456789012") + QString::number(d);
+        if (Authority::isValidAadhaar(n))
+            return n;
+    }
+    return {};
+}
+
+// The record as the host must receive it, from the document the simulator served.
+QVariantMap expectedUserInfo(const simulator::OfflineKycDocument &d)
+{
+    const auto algorithm = [](const QString &a) { return QVariantMap{{"Algorithm", a}}; };
+    return {
+        {"referenceId", d.referenceId},
+        {"UidData",
+         QVariantMap{{"Poi", QVariantMap{{"dob", d.dob}, {"e", d.e}, {"gender", d.gender}, {"m", d.m}, {"name", d.name}}},
+                     {"Poa", QVariantMap{{"careof", d.careof}, {"country", d.country}, {"dist", d.dist},
+                                         {"house", d.house}, {"landmark", d.landmark}, {"loc", d.loc}, {"pc", d.pc},
+                                         {"po", d.po}, {"state", d.state}, {"street", d.street},
+                                         {"subdist", d.subdist}, {"vtc", d.vtc}}},
+                     {"Pht", QString::fromLatin1(d.photo.toBase64())}}},
+        {"Signature",
+         QVariantMap{{"xmlns", "http://www.w3.org/2000/09/xmldsig#"},
+                     {"SignedInfo",
+                      QVariantMap{{"CanonicalizationMethod", algorithm(d.canonicalizationAlgorithm)},
+                                  {"SignatureMethod", algorithm(d.signatureAlgorithm)},
+                                  {"Reference", QVariantMap{{"URI", d.referenceUri},
+                                                            {"Transforms", QVariantMap{{"Transform", algorithm(d.transformAlgorithm)}}},
+                                                            {"DigestMethod", algorithm(d.digestAlgorithm)},
+                                                            {"DigestValue", d.digestValue}}}}},
+                     {"SignatureValue", d.signatureValue},
+                     {"KeyInfo", QVariantMap{{"X509Data", QVariantMap{{"X509SubjectName", d.subjectName},
+                                                                      {"X509Certificate", d.certificate}}}}}}},
+    };
+}
+
+QString lastToast()
+{
+    const QList<platform::ui::ShownToast> toasts = platform::ui::shownToasts();
+    return toasts.isEmpty() ? QString() : toasts.last().message;
+}
+
+} // namespace
+
+class TestWebApiFlow : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void wholeRoadReachesTheHost_data();
+    void wholeRoadReachesTheHost();
+    void submitChecksRunInOrder();
+    void fieldsRefuseLongerText();
+    void refusedCaptchaRenewsIt();
+    void inactiveSessionStartsOver();
+    void refusedLoginAsksForTheOtpAgain();
+    void refusalsShowTheErrorPanel_data();
+    void refusalsShowTheErrorPanel();
+    void unusableArchiveIsReported_data();
+    void unusableArchiveIsReported();
+    void droppedConnectionInterrupts_data();
+    void droppedConnectionInterrupts();
+    void unusableRepliesToastTheirError_data();
+    void unusableRepliesToastTheirError();
+    void nonJsonDownloadOnlyStopsTheLoader();
+    void offlineRefusesTheVerifyStep();
+    void backAtAnyStepReportsAfterDismissal_data();
+    void backAtAnyStepReportsAfterDismissal();
+    void lateReplyAfterBackIsHandled();
+    void tryAgainStartsANewAuthorization();
+
+private:
+    std::shared_ptr<NewAadhaarFlowVC> start();
+    QAbstractButton *button(const std::shared_ptr<NewAadhaarFlowVC> &screen, const char *name);
+    void waitForCaptcha(const std::shared_ptr<NewAadhaarFlowVC> &screen);
+    // Number, captcha, consent, submit; waits for the one-time-password panel.
+    void reachOtpPanel(const std::shared_ptr<NewAadhaarFlowVC> &screen);
+    void typeOtpAndVerify(const std::shared_ptr<NewAadhaarFlowVC> &screen);
+    void waitForErrorPanel(const std::shared_ptr<NewAadhaarFlowVC> &screen);
+
+    sim::Simulator m_sim;
+    QWidget m_window;
+    std::shared_ptr<platform::ui::ViewController> m_host;
+    std::shared_ptr<Receiver> m_receiver;
+    std::shared_ptr<OrvixEntryPoint> m_entry;
+    std::unique_ptr<LogCapture> m_log;
+    QString m_number;
+};
+
+void TestWebApiFlow::initTestCase()
+{
+    QVERIFY(m_sim.start());
+    internal::setBackendBaseURL(m_sim.backendBaseUrl());
+    internal::setAuthorityServiceBaseURL(m_sim.authorityApiBaseUrl());
+    internal::setAuthorityPortalURL(m_sim.authorityPortalUrl());
+    // Toasts stay until replaced, so each check sees the latest one.
+    platform::ui::ToastManager::shared().duration = 600000;
+    m_window.resize(480, 900);
+    m_window.show();
+    m_host = platform::ui::ViewController::wrapping(&m_window);
+    m_number = validNumber();
+    QVERIFY(!m_number.isEmpty());
+}
+
+void TestWebApiFlow::init()
+{
+    m_sim.reset();
+    Reachability::simulateConnection(Reachability::Connection::wifi);
+    platform::ui::hideAllToasts(&m_window);
+    m_receiver = std::make_shared<Receiver>();
+    m_receiver->host = m_host;
+    m_log = std::make_unique<LogCapture>();
+}
+
+void TestWebApiFlow::cleanup()
+{
+    std::weak_ptr<platform::ui::ViewController> screen = m_host->presentedViewController();
+    if (m_host->presentedViewController())
+        m_host->dismiss(false);
+    QTRY_VERIFY(!m_host->presentedViewController());
+    QTRY_COMPARE_WITH_TIMEOUT(platform::net::Session::shared().requestsInFlight(), 0, 15000);
+    m_entry.reset();
+    // Nothing keeps a finished screen (and its web view) alive.
+    QTRY_VERIFY_WITH_TIMEOUT(screen.expired(), 15000);
+    m_log.reset();
+    Reachability::simulateConnection(std::nullopt);
+}
+
+std::shared_ptr<NewAadhaarFlowVC> TestWebApiFlow::start()
+{
+    m_entry = OrvixEntryPoint::create(Backend::defaultCredential, "user-42", m_sim.hostSuccessUrl(),
+                                      m_sim.hostFailureUrl(), Mode::sandbox, m_host);
+    m_entry->orvixEntryDelegate = m_receiver;
+    m_entry->addConfig({Config::myAadhaarUidaiFlow, Config::residentUidaiAadhaarFlow});
+    m_entry->beginKYCFLow();
+    [&] { QTRY_VERIFY_WITH_TIMEOUT(m_host->presentedViewController() || !m_receiver->reports.isEmpty(), 15000); }();
+    return std::dynamic_pointer_cast<NewAadhaarFlowVC>(m_host->presentedViewController());
+}
+
+QAbstractButton *TestWebApiFlow::button(const std::shared_ptr<NewAadhaarFlowVC> &screen, const char *name)
+{
+    return screen->view()->findChild<QAbstractButton *>(QLatin1String(name));
+}
+
+void TestWebApiFlow::waitForCaptcha(const std::shared_ptr<NewAadhaarFlowVC> &screen)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(screen->captchaId && !screen->captchaImgView->image().isNull(), 15000);
+    QVERIFY(screen->aadhaarCaptchaView->isVisible());
+    QVERIFY(!screen->popupLoader->isAnimating());
+}
+
+void TestWebApiFlow::reachOtpPanel(const std::shared_ptr<NewAadhaarFlowVC> &screen)
+{
+    waitForCaptcha(screen);
+    QTest::keyClicks(screen->aadhaarNoTF, m_number);
+    QTest::keyClicks(screen->captchaTF, m_sim.authority().currentCaptcha());
+    QTest::mouseClick(button(screen, "checkBoxBtn"), Qt::LeftButton);
+    QTest::mouseClick(screen->aadhaarSubmitBtn, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(screen->otpView->isVisible(), 15000);
+    QVERIFY(!screen->aadhaarCaptchaView->isVisible());
+    QVERIFY(!screen->popupLoader->isAnimating());
+}
+
+void TestWebApiFlow::typeOtpAndVerify(const std::shared_ptr<NewAadhaarFlowVC> &screen)
+{
+    QVERIFY(!m_sim.authority().lastOtp().isEmpty());
+    QTest::keyClicks(screen->otpTF, m_sim.authority().lastOtp());
+    QTest::mouseClick(screen->otpSubmitBtn, Qt::LeftButton);
+}
+
+void TestWebApiFlow::waitForErrorPanel(const std::shared_ptr<NewAadhaarFlowVC> &screen)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(screen->ErrorView->isVisible(), 20000);
+    QVERIFY(!screen->otpView->isVisible());
+    QTRY_VERIFY(!screen->popupLoader->isAnimating());
+}
+
+void TestWebApiFlow::wholeRoadReachesTheHost_data()
+{
+    QTest::addColumn<bool>("wrappedArchive");
+    QTest::newRow("archive text in one line") << false;
+    QTest::newRow("archive text in lines of 76") << true;
+}
+
+void TestWebApiFlow::wholeRoadReachesTheHost()
+{
+    QFETCH(bool, wrappedArchive);
+    m_sim.authority().setBase64LineBreaks(wrappedArchive);
+    // Files of an earlier run must not be taken for this one.
+    QDir().mkpath(AadhaarRecordProcessing::unzipDirectory());
+    QFile stale(AadhaarRecordProcessing::unzipDirectory() + "/offlineaadhaar00000000000000000.xml");
+    QVERIFY(stale.open(QIODevice::WriteOnly));
+    stale.write(simulator::offlineKycXml(simulator::makeOfflineKycDocument({7})));
+    stale.close();
+
+    auto screen = start();
+    QVERIFY(screen);
+    // The launch row: full screen, not animated, over the host's window.
+    QCOMPARE(screen->modalPresentationStyle, platform::ui::ModalPresentationStyle::fullScreen);
+    QCOMPARE(screen->appearedAnimated(), std::optional<bool>(false));
+    QCOMPARE(screen->view()->window(), &m_window);
+    QVERIFY(m_log->contains("<--- myAadhaarUidaiFlow -->"));
+    // Every outlet and action of the screen is in its scene.
+    QVERIFY2(!m_log->contains("Storyboard"), qPrintable(m_log->joined()));
+    QCOMPARE(screen->urlComponent, std::optional<QString>(m_sim.backendBaseUrl()));
+
+    // The captcha picture is the one the authority drew.
+    waitForCaptcha(screen);
+    // The portal page loads behind the panel.
+    QVERIFY(screen->webcontentView && screen->webcontentView->parentWidget() == screen->webMainView);
+    QTRY_VERIFY_WITH_TIMEOUT(m_log->contains("Finished loading"), 30000);
+    QVERIFY(!screen->spinnerIc->isAnimating());
+    QCOMPARE(m_sim.requestsTo(Authority::portalRoute).size(), 1);
+
+    // Typed as one run of digits, shown in groups of four.
+    QTest::keyClicks(screen->aadhaarNoTF, m_number);
+    QCOMPARE(screen->aadhaarNoTF->text(), m_number.left(4) + ' ' + m_number.mid(4, 4) + ' ' + m_number.mid(8));
+    QTest::keyClicks(screen->captchaTF, m_sim.authority().currentCaptcha());
+    QAbstractButton *checkBox = button(screen, "checkBoxBtn");
+    QTest::mouseClick(checkBox, Qt::LeftButton);
+    QVERIFY(screen->isAgree);
+    QTest::mouseClick(screen->aadhaarSubmitBtn, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(screen->otpView->isVisible(), 15000);
+
+    const QJsonObject otpRequest = m_sim.requestsTo(Authority::otpRoute).value(0).jsonObject();
+    QCOMPARE(otpRequest.value("uid").toString(), m_number);
+    QCOMPARE(otpRequest.value("captchaTxnId").toString(), *screen->captchaId);
+
+    typeOtpAndVerify(screen);
+    QTRY_VERIFY_WITH_TIMEOUT(screen->userInfoView->isVisible(), 30000);
+    QVERIFY(!screen->otpView->isVisible());
+    QVERIFY(!screen->popupLoader->isAnimating());
+    QVERIFY(!screen->ErrorView->isVisible());
+    QVERIFY(!QFile::exists(stale.fileName()));
+
+    // The record shown is the document served.
+    const auto served = m_sim.authority().lastDocument();
+    QVERIFY(served);
+    const simulator::OfflineKycDocument &doc = served->document;
+    QCOMPARE(screen->usernameLbl->text(), doc.name);
+    QCOMPARE(screen->dobLbl->text(), doc.dob);
+    QCOMPARE(screen->addressLbl->text(), AadhaarRecordProcessing::composeAddress(screen->aadhaarModel));
+    QVERIFY(screen->addressLbl->text().startsWith(doc.careof + ", " + doc.house + ", "));
+    QVERIFY(screen->addressLbl->text().endsWith(doc.dist + " - " + doc.pc + ", " + doc.state + ", " + doc.country + "."));
+    QCOMPARE(screen->profilePic->image().size(), QImage::fromData(doc.photo).size());
+    QVERIFY(!screen->profilePic->image().isNull());
+
+    // The download asked for the default share code and this number.
+    const sim::Request download = m_sim.requestsTo(Authority::downloadRoute).value(0);
+    QCOMPARE(download.jsonObject(), (QJsonObject{{"shareCode", "9736"}, {"uid", m_number}}));
+    QVERIFY(m_log->contains("aadhaarDownloadKYC-->[\"shareCode\": \"<redacted>\", \"uid\": \"<redacted>\"]"));
+
+    // The backend got the three calls with this record and archive.
+    QCOMPARE(m_sim.requestsTo(Backend::documentsRoute).size(), 1);
+    const QList<sim::Request> supplier = m_sim.requestsTo(Backend::supplierRoute);
+    QCOMPARE(supplier.size(), 1);
+    QCOMPARE(supplier[0].path, Backend::path("v1/suppliers/offline-aadhaar"));
+    QCOMPARE(supplier[0].jsonObject().value("name").toString(), doc.name);
+    QCOMPARE(supplier[0].jsonObject().value("dob").toString(), doc.dob);
+    QCOMPARE(supplier[0].jsonObject().value("pincode").toString(), doc.pc);
+    QCOMPARE(supplier[0].jsonObject().value("id").toString(), QString("user-42"));
+    const QList<sim::Request> upload = m_sim.requestsTo(Backend::documentObjectRoute);
+    QCOMPARE(upload.size(), 1);
+    QVERIFY(upload[0].parts && upload[0].parts->size() == 1);
+    QCOMPARE(upload[0].parts->first().data, served->archive);
+
+    // Nothing of the kit's credential goes to the authority; PKCE was checked there.
+    for (const sim::Request &r : m_sim.requests()) {
+        if (r.path.startsWith("/" + Authority::apiPrefix))
+            QVERIFY2(!r.hasHeader(APIHandler::credentialHeaderName), qPrintable(r.path));
+    }
+    QCOMPARE(m_sim.requestsTo(Authority::tokenRoute).size(), 1);
+    // No personal data in the log.
+    const QString log = m_log->joined();
+    for (const QString &secret : {m_number, doc.name, doc.dob, doc.street, m_sim.authority().lastOtp()})
+        QVERIFY2(!log.contains(secret), qPrintable(secret));
+
+    QVERIFY(m_receiver->reports.isEmpty());
+    QTest::mouseClick(button(screen, "proceedBtn"), Qt::LeftButton);
+    QTRY_COMPARE(m_receiver->reports.size(), 1);
+    const QVariantMap report = m_receiver->reports[0];
+    QCOMPARE(report.value("status"), QVariant(true));
+    QCOMPARE(report.value("userInfo").toMap(), expectedUserInfo(doc));
+    QTRY_VERIFY(!m_host->presentedViewController());
+}
+
+void TestWebApiFlow::submitChecksRunInOrder()
+{
+    auto screen = start();
+    QVERIFY(screen);
+    waitForCaptcha(screen);
+    QAbstractButton *submit = screen->aadhaarSubmitBtn;
+    const auto attempt = [&](const QString &number, const QString &captcha) {
+        screen->aadhaarNoTF->clear();
+        screen->captchaTF->clear();
+        QTest::keyClicks(screen->aadhaarNoTF, number);
+        QTest::keyClicks(screen->captchaTF, captcha);
+        QTest::mouseClick(submit, Qt::LeftButton);
+        return lastToast();
+    };
+    QString wrongCheck = m_number;
+    wrongCheck[11] = QChar('0' + (m_number[11].digitValue() + 1) % 10);
+    // Letters count as 0 in the check digit: only the digit rule stops them.
+    QString letter = m_number;
+    const qsizetype zero = m_number.indexOf('0');
+    QVERIFY(zero >= 0);
+    letter[zero] = 'a';
+
+    QCOMPARE(attempt("", ""), QString("Please enter UID or Aadhaar"));
+    QCOMPARE(attempt("   ", "ABCDE"), QString("Please enter UID or Aadhaar"));
+    QCOMPARE(attempt(wrongCheck, ""), QString("Aadhaar number is invalid"));
+    QCOMPARE(attempt(letter, "ABCDE"), QString("Aadhaar number is invalid"));
+    QCOMPARE(attempt(m_number.left(11), "ABCDE"), QString("Aadhaar number is invalid"));
+    QCOMPARE(attempt(m_number, ""), QString("Please enter valid captcha"));
+    QCOMPARE(attempt(m_number, "ABCD"), QString("Please enter valid captcha"));
+    QCOMPARE(attempt(m_number, "ABCDEF"), QString("Please enter valid captcha"));
+    QCOMPARE(attempt(m_number, "ABCDE"), QString("Please agree the terms&condition"));
+    // The checkbox toggles its image and the consent.
+    QAbstractButton *checkBox = button(screen, "checkBoxBtn");
+    QTest::mouseClick(checkBox, Qt::LeftButton);
+    QVERIFY(screen->isAgree);
+    QTest::mouseClick(checkBox, Qt::LeftButton);
+    QVERIFY(!screen->isAgree);
+    QCOMPARE(attempt(m_number, "ABCDE"), QString("Please agree the terms&condition"));
+    QCOMPARE(m_sim.requestsTo(Authority::otpRoute).size(), 0);
+
+    // The terms open over the screen.
+    QTest::mouseClick(button(screen, "showAgreeBtn"), Qt::LeftButton);
+    QVERIFY(std::dynamic_pointer_cast<TermsConditionVC>(screen->presentedViewController()));
+    screen->dismiss(false);
+    QTRY_VERIFY(!screen->presentedViewController());
+    QVERIFY(screen->aadhaarCaptchaView->isVisible());
+}
+
+void TestWebApiFlow::fieldsRefuseLongerText()
+{
+    auto screen = start();
+    QVERIFY(screen);
+    waitForCaptcha(screen);
+    QTest::keyClicks(screen->aadhaarNoTF, m_number + "987");
+    QCOMPARE(screen->aadhaarNoTF->text().remove(' '), m_number);
+    QTest::keyClicks(screen->captchaTF, QString(25, 'x'));
+    QCOMPARE(screen->captchaTF->text().size(), 20);
+    QTest::keyClicks(screen->otpTF, "123456789");
+    QCOMPARE(screen->otpTF->text(), QString("123456"));
+}
+
+void TestWebApiFlow::refusedCaptchaRenewsIt()
+{
+    m_sim.authority().setCaptchaRefused(true);
+    auto screen = start();
+    QVERIFY(screen);
+    waitForCaptcha(screen);
+    const QString firstId = *screen->captchaId;
+    QTest::keyClicks(screen->aadhaarNoTF, m_number);
+    QTest::keyClicks(screen->captchaTF, m_sim.authority().currentCaptcha());
+    QTest::mouseClick(button(screen, "checkBoxBtn"), Qt::LeftButton);
+    QTest::mouseClick(screen->aadhaarSubmitBtn, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(lastToast(), QString("Invalid Captcha. Please enter the captcha again."), 15000);
+    QVERIFY(screen->captchaTF->text().isEmpty());
+    QVERIFY(screen->aadhaarCaptchaView->isVisible());
+    QVERIFY(!screen->otpView->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(screen->captchaId != firstId, 15000);
+    QCOMPARE(m_sim.requestsTo(Authority::authorizeRoute).size(), 1);
+    QCOMPARE(m_sim.requestsTo(Authority::captchaRoute).size(), 2);
+    // The number stays for the next try.
+    QCOMPARE(screen->aadhaarNoTF->text().remove(' '), m_number);
+}
+
+void TestWebApiFlow::inactiveSessionStartsOver()
+{
+    m_sim.authority().setSessionInactive(true);
+    auto screen = start();
+    QVERIFY(screen);
+    waitForCaptcha(screen);
+    QTest::keyClicks(screen->aadhaarNoTF, m_number);
+    QTest::keyClicks(screen->captchaTF, m_sim.authority().currentCaptcha());
+    QTest::mouseClick(button(screen, "checkBoxBtn"), Qt::LeftButton);
+    QTest::mouseClick(screen->aadhaarSubmitBtn, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(lastToast(), QString("Session expired."), 15000);
+    QVERIFY(screen->aadhaarCaptchaView->isVisible());
+    QVERIFY(!screen->otpView->isVisible());
+    // A new authorization with a new challenge, then a new captcha.
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim.requestsTo(Authority::captchaRoute).size(), 2, 15000);
+    const QList<sim::Request> authorize = m_sim.requestsTo(Authority::authorizeRoute);
+    QCOMPARE(authorize.size(), 2);
+    const auto challenge = [&](int i) { return QUrlQuery(authorize[i].query).queryItemValue("code_challenge"); };
+    QVERIFY(!challenge(0).isEmpty());
+    QVERIFY(challenge(0) != challenge(1));
+    QVERIFY(m_receiver->reports.isEmpty());
+}
+
+void TestWebApiFlow::refusedLoginAsksForTheOtpAgain()
+{
+    m_sim.authority().setLoginRefused(true);
+    auto screen = start();
+    QVERIFY(screen);
+    reachOtpPanel(screen);
+    typeOtpAndVerify(screen);
+    QTRY_COMPARE_WITH_TIMEOUT(lastToast(), QString("Please enter the correct OTP"), 15000);
+    QVERIFY(screen->otpView->isVisible());
+    QVERIFY(!screen->popupLoader->isAnimating());
+    QVERIFY(!screen->ErrorView->isVisible());
+    QCOMPARE(m_sim.requestsTo(Authority::tokenRoute).size(), 0);
+
+    // Verify with no password sends nothing.
+    screen->otpTF->clear();
+    platform::ui::hideAllToasts(&m_window);
+    QTest::mouseClick(screen->otpSubmitBtn, Qt::LeftButton);
+    QCOMPARE(lastToast(), QString("Please enter the correct OTP"));
+    QCOMPARE(m_sim.requestsTo(Authority::loginRoute).size(), 1);
+}
+
+void TestWebApiFlow::refusalsShowTheErrorPanel_data()
+{
+    // Which step the authority refuses; the panel's text and the toast (empty: unchanged, none).
+    QTest::addColumn<int>("step");
+    QTest::addColumn<QString>("panel");
+    QTest::addColumn<QString>("toast");
+    QTest::newRow("login: internal error") << 0 << Authority::internalErrorText << Authority::internalErrorText;
+    QTest::newRow("token refused") << 1 << QString() << QString();
+    QTest::newRow("download refused") << 2 << Authority::tokenExpiredText << QString("Session expired.");
+}
+
+void TestWebApiFlow::refusalsShowTheErrorPanel()
+{
+    QFETCH(int, step);
+    QFETCH(QString, panel);
+    QFETCH(QString, toast);
+    Authority &authority = m_sim.authority();
+    step == 0 ? authority.setLoginInternalError(true)
+              : step == 1 ? authority.setTokenRefused(true) : authority.setDownloadRefused(true);
+    auto screen = start();
+    QVERIFY(screen);
+    const QString before = screen->errorTextLbl->text();
+    reachOtpPanel(screen);
+    typeOtpAndVerify(screen);
+    waitForErrorPanel(screen);
+    QCOMPARE(screen->errorTextLbl->text(), panel.isEmpty() ? before : panel);
+    QCOMPARE(lastToast(), toast);
+    // The next step is never asked for, and the host hears nothing.
+    const QString next = QList<QString>{Authority::tokenRoute, Authority::downloadRoute, Backend::documentsRoute}[step];
+    QCOMPARE(m_sim.requestsTo(next).size(), 0);
+    QVERIFY(m_receiver->reports.isEmpty());
+    QCOMPARE(m_log->contains("<----ERROR--->"), step == 2);
+}
+
+void TestWebApiFlow::unusableArchiveIsReported_data()
+{
+    QTest::addColumn<bool>("damaged");
+    QTest::addColumn<QString>("shareCode");
+    QTest::newRow("damaged archive") << true << QString();
+    QTest::newRow("another share code") << false << QString("1234");
+}
+
+void TestWebApiFlow::unusableArchiveIsReported()
+{
+    QFETCH(bool, damaged);
+    QFETCH(QString, shareCode);
+    m_sim.authority().setArchiveDamaged(damaged);
+    m_sim.authority().setArchiveShareCode(shareCode);
+    auto screen = start();
+    QVERIFY(screen);
+    reachOtpPanel(screen);
+    typeOtpAndVerify(screen);
+    QTRY_COMPARE_WITH_TIMEOUT(m_receiver->reports.size(), 1, 20000);
+    QCOMPARE(m_receiver->reports[0], (QVariantMap{{"status", false}}));
+    QVERIFY(screen->ErrorView->isVisible());
+    QVERIFY(!screen->popupLoader->isAnimating());
+    QVERIFY(m_log->contains("SOMETHING WENT WRONG"));
+    QCOMPARE(m_sim.requestsTo(Backend::documentsRoute).size(), 0);
+    // Still up; back reports again.
+    QCOMPARE(m_host->presentedViewController(), std::static_pointer_cast<platform::ui::ViewController>(screen));
+    QTest::mouseClick(button(screen, "backBtn"), Qt::LeftButton);
+    QCOMPARE(m_receiver->reports.size(), 2);
+    QCOMPARE(m_receiver->reports[1], (QVariantMap{{"status", false}}));
+}
+
+void TestWebApiFlow::droppedConnectionInterrupts_data()
+{
+    QTest::addColumn<QString>("route");
+    QTest::newRow("login") << Authority::loginRoute;
+    QTest::newRow("token") << Authority::tokenRoute;
+    QTest::newRow("download") << Authority::downloadRoute;
+    QTest::newRow("submission") << Backend::documentsRoute;
+}
+
+void TestWebApiFlow::droppedConnectionInterrupts()
+{
+    QFETCH(QString, route);
+    m_sim.setOverride(route, Override::dropConnection());
+    auto screen = start();
+    QVERIFY(screen);
+    reachOtpPanel(screen);
+    typeOtpAndVerify(screen);
+    waitForErrorPanel(screen);
+    QCOMPARE(screen->errorTextLbl->text(), interrupted);
+    QCOMPARE(lastToast(), offline);
+    QCOMPARE(m_sim.requestsTo(route).size(), 2); // sent, then once more
+    QVERIFY(m_receiver->reports.isEmpty());
+    QVERIFY(!screen->userInfoView->isVisible());
+}
+
+void TestWebApiFlow::unusableRepliesToastTheirError_data()
+{
+    QTest::addColumn<QString>("route");
+    QTest::addColumn<Override>("reply");
+    QTest::newRow("authorization not UTF-8") << Authority::authorizeRoute << Override::text(200, "\xff\xfe\xfd");
+    QTest::newRow("captcha not JSON") << Authority::captchaRoute << Override::htmlPage(200);
+    QTest::newRow("password request not JSON") << Authority::otpRoute << Override::htmlPage(502);
+}
+
+void TestWebApiFlow::unusableRepliesToastTheirError()
+{
+    QFETCH(QString, route);
+    QFETCH(Override, reply);
+    m_sim.setOverride(route, reply);
+    auto screen = start();
+    QVERIFY(screen);
+    if (route == Authority::otpRoute) {
+        waitForCaptcha(screen);
+        QTest::keyClicks(screen->aadhaarNoTF, m_number);
+        QTest::keyClicks(screen->captchaTF, m_sim.authority().currentCaptcha());
+        QTest::mouseClick(button(screen, "checkBoxBtn"), Qt::LeftButton);
+        QTest::mouseClick(screen->aadhaarSubmitBtn, Qt::LeftButton);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(m_log->contains("<---ERROR-->"), 15000);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!lastToast().isEmpty(), 15000);
+    QTRY_VERIFY(!screen->popupLoader->isAnimating());
+    QVERIFY(screen->aadhaarCaptchaView->isVisible());
+    QVERIFY(!screen->ErrorView->isVisible());
+    QVERIFY(m_receiver->reports.isEmpty());
+}
+
+void TestWebApiFlow::nonJsonDownloadOnlyStopsTheLoader()
+{
+    m_sim.setOverride(Authority::downloadRoute, Override::htmlPage(200));
+    auto screen = start();
+    QVERIFY(screen);
+    reachOtpPanel(screen);
+    typeOtpAndVerify(screen);
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim.requestsTo(Authority::downloadRoute).size(), 1, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!screen->popupLoader->isAnimating(), 15000);
+    QVERIFY(!screen->ErrorView->isVisible());
+    QVERIFY(!screen->userInfoView->isVisible());
+    QVERIFY(m_receiver->reports.isEmpty());
+}
+
+void TestWebApiFlow::offlineRefusesTheVerifyStep()
+{
+    auto screen = start();
+    QVERIFY(screen);
+    reachOtpPanel(screen);
+    Reachability::simulateConnection(Reachability::Connection::unavailable);
+    QTRY_VERIFY(!screen->internetAvailable);
+    QCOMPARE(lastToast(), offline);
+    platform::ui::hideAllToasts(&m_window);
+    typeOtpAndVerify(screen);
+    QCOMPARE(lastToast(), offline);
+    QVERIFY(screen->otpView->isVisible());
+    QCOMPARE(m_sim.requestsTo(Authority::loginRoute).size(), 0);
+
+    // Back online, the same step goes through.
+    Reachability::simulateConnection(Reachability::Connection::wifi);
+    QTRY_VERIFY(screen->internetAvailable);
+    QVERIFY(m_log->contains("Reachable via WiFi"));
+    QTest::mouseClick(screen->otpSubmitBtn, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(screen->userInfoView->isVisible(), 30000);
+}
+
+void TestWebApiFlow::backAtAnyStepReportsAfterDismissal_data()
+{
+    QTest::addColumn<int>("step");
+    QTest::newRow("authorizing") << 0;
+    QTest::newRow("captcha entry") << 1;
+    QTest::newRow("password entry") << 2;
+    QTest::newRow("record") << 3;
+}
+
+void TestWebApiFlow::backAtAnyStepReportsAfterDismissal()
+{
+    QFETCH(int, step);
+    auto screen = start();
+    QVERIFY(screen);
+    if (step >= 1)
+        waitForCaptcha(screen);
+    if (step >= 2)
+        reachOtpPanel(screen);
+    if (step >= 3) {
+        typeOtpAndVerify(screen);
+        QTRY_VERIFY_WITH_TIMEOUT(screen->userInfoView->isVisible(), 30000);
+    }
+    QTest::mouseClick(button(screen, "backBtn"), Qt::LeftButton);
+    QCOMPARE(m_receiver->reports, (QList<QVariantMap>{{{"status", false}}}));
+    QCOMPARE(m_receiver->screenWasUp, QList<bool>{false});
+    QTRY_VERIFY(!m_host->presentedViewController());
+
+    // Nothing more arrives, and the screen goes once its requests are done.
+    std::weak_ptr<NewAadhaarFlowVC> weak = screen;
+    screen.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(platform::net::Session::shared().requestsInFlight(), 0, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(weak.expired(), 15000);
+    QCOMPARE(m_receiver->reports.size(), 1);
+}
+
+void TestWebApiFlow::lateReplyAfterBackIsHandled()
+{
+    // The download answers after the user has gone back; its archive cannot
+    // be opened, so the dismissed screen reports once more.
+    m_sim.authority().setArchiveDamaged(true);
+    m_sim.setOverride(Authority::downloadRoute, Override::slow(800));
+    auto screen = start();
+    QVERIFY(screen);
+    reachOtpPanel(screen);
+    typeOtpAndVerify(screen);
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim.requestsTo(Authority::downloadRoute).size(), 1, 15000);
+    std::weak_ptr<NewAadhaarFlowVC> weak = screen;
+    QTest::mouseClick(button(screen, "backBtn"), Qt::LeftButton);
+    screen.reset();
+    QCOMPARE(m_receiver->reports.size(), 1);
+    QVERIFY(!weak.expired()); // the pending download holds it
+    QTRY_COMPARE_WITH_TIMEOUT(m_receiver->reports.size(), 2, 15000);
+    QCOMPARE(m_receiver->reports[1], (QVariantMap{{"status", false}}));
+    QTRY_VERIFY_WITH_TIMEOUT(weak.expired(), 15000);
+}
+
+void TestWebApiFlow::tryAgainStartsANewAuthorization()
+{
+    m_sim.authority().setDownloadRefused(true);
+    auto screen = start();
+    QVERIFY(screen);
+    reachOtpPanel(screen);
+    typeOtpAndVerify(screen);
+    waitForErrorPanel(screen);
+
+    m_sim.authority().setDownloadRefused(false);
+    const std::optional<QString> firstCaptcha = screen->captchaId;
+    // The login's redirect passes the authorize page too.
+    const qsizetype authorizations = m_sim.requestsTo(Authority::authorizeRoute).size();
+    QTest::mouseClick(button(screen, "tryAgainBtn"), Qt::LeftButton);
+    QVERIFY(!screen->ErrorView->isVisible());
+    QVERIFY(screen->captchaTF->text().isEmpty());
+    QVERIFY(screen->otpTF->text().isEmpty());
+    QCOMPARE(screen->aadhaarNoTF->text().remove(' '), m_number);
+    QVERIFY(screen->isAgree);
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim.requestsTo(Authority::authorizeRoute).size(), authorizations + 1, 15000);
+    const auto challenge = [&](qsizetype i) {
+        return QUrlQuery(m_sim.requestsTo(Authority::authorizeRoute).value(i).query).queryItemValue("code_challenge");
+    };
+    QVERIFY(!challenge(0).isEmpty());
+    QVERIFY(challenge(0) != challenge(authorizations));
+
+    // The whole way again, now to the record.
+    QTRY_VERIFY_WITH_TIMEOUT(screen->captchaId != firstCaptcha, 15000);
+    QTest::keyClicks(screen->captchaTF, m_sim.authority().currentCaptcha());
+    QTest::mouseClick(screen->aadhaarSubmitBtn, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(screen->otpView->isVisible(), 15000);
+    typeOtpAndVerify(screen);
+    QTRY_VERIFY_WITH_TIMEOUT(screen->userInfoView->isVisible(), 30000);
+}
+
+QTEST_MAIN(TestWebApiFlow)
+#include "tst_webapi_flow.moc"
