@@ -1,5 +1,7 @@
 #include "simulator/Authority.h"
 
+#include "orvix_ios_native_sdk/document/AadhaarHelper.h"
+
 #include "simulator/documents/OfflineKycArchive.h"
 
 #include <QBuffer>
@@ -223,22 +225,11 @@ void Authority::reset()
 
 bool Authority::isValidAadhaar(const QString &uid)
 {
-    static constexpr int d[10][10] = {
-        {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, {1, 2, 3, 4, 0, 6, 7, 8, 9, 5}, {2, 3, 4, 0, 1, 7, 8, 9, 5, 6},
-        {3, 4, 0, 1, 2, 8, 9, 5, 6, 7}, {4, 0, 1, 2, 3, 9, 5, 6, 7, 8}, {5, 9, 8, 7, 6, 0, 4, 3, 2, 1},
-        {6, 5, 9, 8, 7, 1, 0, 4, 3, 2}, {7, 6, 5, 9, 8, 2, 1, 0, 4, 3}, {8, 7, 6, 5, 9, 3, 2, 1, 0, 4},
-        {9, 8, 7, 6, 5, 4, 3, 2, 1, 0}};
-    static constexpr int p[8][10] = {
-        {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, {1, 5, 7, 6, 2, 8, 3, 0, 9, 4}, {5, 8, 0, 3, 7, 9, 6, 1, 4, 2},
-        {8, 9, 1, 6, 0, 4, 3, 5, 7, 2}, {9, 4, 5, 3, 1, 2, 6, 8, 7, 0}, {4, 2, 8, 6, 5, 7, 3, 9, 0, 1},
-        {2, 7, 9, 3, 8, 0, 6, 4, 1, 5}, {7, 0, 4, 6, 9, 1, 3, 2, 5, 8}};
+    // Twelve digits, not starting with 0 or 1, passing the Verhoeff check.
     if (uid.size() != 12 || uid.at(0) < u'2'
         || !std::all_of(uid.cbegin(), uid.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
         return false;
-    int check = 0;
-    for (int i = 0; i < 12; ++i)
-        check = d[check][p[i % 8][uid.at(11 - i).unicode() - '0']];
-    return check == 0;
+    return AadhaarHelper().validateVerhoeff(uid);
 }
 
 QString Authority::s256(const QString &verifier)

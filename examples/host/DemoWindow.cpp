@@ -1,10 +1,14 @@
 #include "DemoWindow.h"
 
 #include "orvix_ios_native_sdk/core/internal/EndpointOverride.h"
+#include "orvix_ios_native_sdk/document/AadhaarHelper.h"
 #include "orvix_ios_native_sdk/flows/DigiLockerViewController.h"
+#include "orvix_ios_native_sdk/flows/NewAadhaarFlowVC.h"
 #include "platform/log/log.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFormLayout>
@@ -23,6 +27,44 @@ using namespace orvix;
 namespace {
 
 constexpr int autopilotTimeLimitMs = 180000;
+
+// Types text into a field key by key, as a user would.
+void typeInto(QWidget *field, const QString &text)
+{
+    if (!field)
+        return;
+    field->setFocus();
+    for (const QChar c : text) {
+        const int key = c.isDigit() ? Qt::Key_0 + c.digitValue() : c.toUpper().unicode();
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(c));
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(field, &press);
+        QApplication::sendEvent(field, &release);
+    }
+}
+
+void press(QWidget *root, const char *objectName)
+{
+    if (auto *button = root ? root->findChild<QAbstractButton *>(QString::fromLatin1(objectName)) : nullptr)
+        button->click();
+}
+
+bool shown(const QWidget *w)
+{
+    return w && w->isVisible();
+}
+
+// A demo Aadhaar number: twelve digits whose last one is the check digit.
+QString demoAadhaarNumber()
+{
+    const AadhaarHelper helper;
+    for (int d = 0; d <= 9; ++d) {
+        const QString n = QStringLiteral("98765432101") + QString::number(d);
+        if (helper.validateVerhoeff(n))
+            return n;
+    }
+    return QString();
+}
 
 void printLine(const QString &text)
 {
@@ -150,6 +192,24 @@ bool DemoWindow::prepare(QString *problem)
     if (!backend.endsWith(u'/'))
         backend += u'/';
     internal::setBackendBaseURL(backend);
+    QString authorityApi = m_options.authorityApiUrl;
+    QString authorityPortal = m_options.authorityPortalUrl;
+    if (m_embedded) {
+        authorityApi = authorityApi.isEmpty() ? m_simulator.authorityApiBaseUrl() : authorityApi;
+        authorityPortal = authorityPortal.isEmpty() ? m_simulator.authorityPortalUrl() : authorityPortal;
+    }
+    if (!authorityApi.isEmpty()) {
+        while (authorityApi.endsWith(u'/'))
+            authorityApi.chop(1);
+        internal::setAuthorityServiceBaseURL(authorityApi);
+        printLine(QStringLiteral("authority API: ") + authorityApi);
+    }
+    if (!authorityPortal.isEmpty()) {
+        if (!authorityPortal.endsWith(u'/'))
+            authorityPortal += u'/';
+        internal::setAuthorityPortalURL(authorityPortal);
+        printLine(QStringLiteral("authority portal: ") + authorityPortal);
+    }
     if (m_options.successUrl.isEmpty())
         m_options.successUrl = m_embedded ? m_simulator.hostSuccessUrl() : QStringLiteral("https://host.orvix.example/success");
     if (m_options.failureUrl.isEmpty())
@@ -170,6 +230,7 @@ void DemoWindow::startRun()
         return;
     }
     m_runEnded = false;
+    m_step = Step::start;
     m_consentGiven = false;
     m_pageShot = false;
     m_entry = OrvixEntryPoint::create(m_merchant->text(), m_user->text(), m_options.successUrl, m_options.failureUrl,
@@ -221,6 +282,10 @@ void DemoWindow::autopilotStep()
         finishAutopilot(3, QStringLiteral("the run did not end in time"));
         return;
     }
+    if (auto webApi = std::dynamic_pointer_cast<NewAadhaarFlowVC>(m_host->presentedViewController())) {
+        autopilotWebApi(*webApi);
+        return;
+    }
     auto screen = std::dynamic_pointer_cast<DigiLockerViewController>(m_host->presentedViewController());
     if (!screen || !screen->webcontentView || m_consentGiven)
         return;
@@ -243,6 +308,56 @@ void DemoWindow::autopilotStep()
                 printLine(QStringLiteral("autopilot: pressed ") + id);
             }
         });
+}
+
+QString DemoWindow::captchaText() const
+{
+    return m_embedded ? m_simulator.authority().currentCaptcha() : m_options.captcha;
+}
+
+QString DemoWindow::otpText() const
+{
+    return m_embedded ? m_simulator.authority().lastOtp() : m_options.otp;
+}
+
+void DemoWindow::autopilotWebApi(NewAadhaarFlowVC &screen)
+{
+    QWidget *root = screen.view();
+    switch (m_step) {
+    case Step::start:
+        // The captcha picture is in: fill the first panel.
+        if (!screen.captchaImgView || screen.captchaImgView->image().isNull() || !shown(screen.aadhaarCaptchaView)
+            || captchaText().isEmpty())
+            return;
+        screenshot(QStringLiteral("aadhaar-number"));
+        typeInto(screen.aadhaarNoTF, demoAadhaarNumber());
+        typeInto(screen.captchaTF, captchaText());
+        press(root, "checkBoxBtn");
+        press(root, "aadhaarSubmitBtn");
+        printLine(QStringLiteral("autopilot: number and captcha submitted"));
+
+        m_step = Step::numberSent;
+        return;
+    case Step::numberSent:
+        if (!shown(screen.otpView) || otpText().isEmpty())
+            return;
+        screenshot(QStringLiteral("one-time-password"));
+        typeInto(screen.otpTF, otpText());
+        press(root, "otpSubmitBtn");
+        printLine(QStringLiteral("autopilot: one-time password submitted"));
+        m_step = Step::otpSent;
+        return;
+    case Step::otpSent:
+        if (!shown(screen.userInfoView))
+            return;
+        screenshot(QStringLiteral("record"));
+        press(root, "proceedBtn");
+        printLine(QStringLiteral("autopilot: proceeded"));
+        m_step = Step::done;
+        return;
+    case Step::done:
+        return;
+    }
 }
 
 void DemoWindow::screenshot(const QString &step)

@@ -11,6 +11,9 @@
 #include <memory>
 #include <optional>
 
+namespace orvix {
+class NewAadhaarFlowVC;
+}
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -53,12 +56,15 @@ private:
     void onReport(const QVariantMap &data);
     void onLogLine(const QString &line);
     void autopilotStep();
+    void autopilotWebApi(orvix::NewAadhaarFlowVC &screen);
+    QString captchaText() const;
+    QString otpText() const;
     void screenshot(const QString &step);
     void finishAutopilot(int exitCode, const QString &why);
     void setStatus(const QString &text);
 
     DemoOptions m_options;
-    orvix::sim::Simulator m_simulator;
+    mutable orvix::sim::Simulator m_simulator;
     bool m_embedded = false;
     std::shared_ptr<orvix::platform::ui::ViewController> m_host;
     std::shared_ptr<orvix::OrvixEntryPoint> m_entry;
@@ -75,6 +81,8 @@ private:
     QTimer m_autopilot;
     QElapsedTimer m_runClock;
     bool m_runEnded = false;
+    enum class Step { start, numberSent, otpSent, done };
+    Step m_step = Step::start;
     bool m_consentGiven = false;
     bool m_pageShot = false;
     int m_shots = 0;
