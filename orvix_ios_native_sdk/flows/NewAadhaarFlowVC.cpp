@@ -181,6 +181,9 @@ void NewAadhaarFlowVC::viewDidLoad()
         if (url)
             line(url->toString());
     });
+    // The native panel hides the page behind it.
+    if (popUpMainView)
+        popUpMainView->setAttribute(Qt::WA_StyledBackground, true);
     if (webMainView) {
         webcontentView->setParent(webMainView);
         new CoverParent(webcontentView);
