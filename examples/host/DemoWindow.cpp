@@ -4,6 +4,7 @@
 #include "orvix_ios_native_sdk/document/AadhaarHelper.h"
 #include "orvix_ios_native_sdk/flows/DigiLockerViewController.h"
 #include "orvix_ios_native_sdk/flows/NewAadhaarFlowVC.h"
+#include "orvix_ios_native_sdk/flows/OldAadhaarFlowVC.h"
 #include "platform/log/log.h"
 
 #include <QAbstractButton>
@@ -204,6 +205,15 @@ bool DemoWindow::prepare(QString *problem)
         internal::setAuthorityServiceBaseURL(authorityApi);
         printLine(QStringLiteral("authority API: ") + authorityApi);
     }
+    QString residentPortal = m_options.residentPortalUrl;
+    if (m_embedded && residentPortal.isEmpty())
+        residentPortal = m_simulator.residentPortalUrl();
+    if (!residentPortal.isEmpty()) {
+        if (!residentPortal.endsWith(u'/'))
+            residentPortal += u'/';
+        internal::setResidentPortalURL(residentPortal);
+        printLine(QStringLiteral("resident portal: ") + residentPortal);
+    }
     if (!authorityPortal.isEmpty()) {
         if (!authorityPortal.endsWith(u'/'))
             authorityPortal += u'/';
@@ -283,7 +293,11 @@ void DemoWindow::autopilotStep()
         return;
     }
     if (auto webApi = std::dynamic_pointer_cast<NewAadhaarFlowVC>(m_host->presentedViewController())) {
-        autopilotWebApi(*webApi);
+        autopilotAadhaar(*webApi, false);
+        return;
+    }
+    if (auto resident = std::dynamic_pointer_cast<OldAadhaarFlowVC>(m_host->presentedViewController())) {
+        autopilotAadhaar(*resident, true);
         return;
     }
     auto screen = std::dynamic_pointer_cast<DigiLockerViewController>(m_host->presentedViewController());
@@ -310,28 +324,34 @@ void DemoWindow::autopilotStep()
         });
 }
 
-QString DemoWindow::captchaText() const
+QString DemoWindow::captchaText(bool resident) const
 {
-    return m_embedded ? m_simulator.authority().currentCaptcha() : m_options.captcha;
+    if (!m_embedded)
+        return m_options.captcha;
+    return resident ? m_simulator.residentPortal().currentCaptcha() : m_simulator.authority().currentCaptcha();
 }
 
-QString DemoWindow::otpText() const
+QString DemoWindow::otpText(bool resident) const
 {
-    return m_embedded ? m_simulator.authority().lastOtp() : m_options.otp;
+    if (!m_embedded)
+        return m_options.otp;
+    return resident ? m_simulator.residentPortal().lastOtp() : m_simulator.authority().lastOtp();
 }
 
-void DemoWindow::autopilotWebApi(NewAadhaarFlowVC &screen)
+// Both Aadhaar screens have the same panels and controls.
+template <class Screen>
+void DemoWindow::autopilotAadhaar(Screen &screen, bool resident)
 {
     QWidget *root = screen.view();
     switch (m_step) {
     case Step::start:
         // The captcha picture is in: fill the first panel.
         if (!screen.captchaImgView || screen.captchaImgView->image().isNull() || !shown(screen.aadhaarCaptchaView)
-            || captchaText().isEmpty())
+            || captchaText(resident).isEmpty())
             return;
         screenshot(QStringLiteral("aadhaar-number"));
         typeInto(screen.aadhaarNoTF, demoAadhaarNumber());
-        typeInto(screen.captchaTF, captchaText());
+        typeInto(screen.captchaTF, captchaText(resident));
         press(root, "checkBoxBtn");
         press(root, "aadhaarSubmitBtn");
         printLine(QStringLiteral("autopilot: number and captcha submitted"));
@@ -339,10 +359,10 @@ void DemoWindow::autopilotWebApi(NewAadhaarFlowVC &screen)
         m_step = Step::numberSent;
         return;
     case Step::numberSent:
-        if (!shown(screen.otpView) || otpText().isEmpty())
+        if (!shown(screen.otpView) || otpText(resident).isEmpty())
             return;
         screenshot(QStringLiteral("one-time-password"));
-        typeInto(screen.otpTF, otpText());
+        typeInto(screen.otpTF, otpText(resident));
         press(root, "otpSubmitBtn");
         printLine(QStringLiteral("autopilot: one-time password submitted"));
         m_step = Step::otpSent;

@@ -11,9 +11,6 @@
 #include <memory>
 #include <optional>
 
-namespace orvix {
-class NewAadhaarFlowVC;
-}
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -56,9 +53,10 @@ private:
     void onReport(const QVariantMap &data);
     void onLogLine(const QString &line);
     void autopilotStep();
-    void autopilotWebApi(orvix::NewAadhaarFlowVC &screen);
-    QString captchaText() const;
-    QString otpText() const;
+    template <class Screen>
+    void autopilotAadhaar(Screen &screen, bool resident);
+    QString captchaText(bool resident) const;
+    QString otpText(bool resident) const;
     void screenshot(const QString &step);
     void finishAutopilot(int exitCode, const QString &why);
     void setStatus(const QString &text);
