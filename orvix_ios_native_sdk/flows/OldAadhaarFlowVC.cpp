@@ -168,6 +168,9 @@ void OldAadhaarFlowVC::viewDidLoad()
         if (url)
             line(url->toString());
     });
+    // The native panel hides the page behind it.
+    if (QWidget *panel = popUpMainView ? popUpMainView->parentWidget() : nullptr; panel && panel != view())
+        panel->setAttribute(Qt::WA_StyledBackground, true);
     if (webMainView) {
         // The page fills its container, behind the panel.
         auto *layout = qobject_cast<QBoxLayout *>(webMainView->layout());

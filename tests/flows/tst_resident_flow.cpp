@@ -26,6 +26,14 @@ using orvix::sim::ResidentPortal;
 
 Q_DECLARE_METATYPE(orvix::sim::Override)
 
+// A helper's failed check ends the test too.
+#define STEP(call)                                                                                                     \
+    do {                                                                                                               \
+        call;                                                                                                          \
+        if (QTest::currentTestFailed())                                                                                \
+            return;                                                                                                    \
+    } while (false)
+
 namespace {
 
 struct Receiver : OrvixEntryPointDelegate {
@@ -194,7 +202,7 @@ void TestResidentFlow::typeDetailsAndSubmit(const std::shared_ptr<OldAadhaarFlow
 
 void TestResidentFlow::reachOtpPanel(const std::shared_ptr<OldAadhaarFlowVC> &screen)
 {
-    waitForFirstStep(screen);
+    STEP(waitForFirstStep(screen));
     typeDetailsAndSubmit(screen, m_sim.residentPortal().currentCaptcha());
     QTRY_VERIFY_WITH_TIMEOUT(screen->otpView->isVisible(), 20000);
     QVERIFY(!screen->aadhaarCaptchaView->isVisible());
@@ -229,7 +237,7 @@ void TestResidentFlow::wholeRoadReachesTheHost()
 
     // The picture is the page's captcha drawn into 175 x 50: the simulator's
     // light background on the left, nothing beyond its 160 pixels.
-    waitForFirstStep(screen);
+    STEP(waitForFirstStep(screen));
     QVERIFY(screen->webcontentView && screen->webcontentView->parentWidget() == screen->webMainView);
     QCOMPARE(screen->webcontentView->url(), std::optional<QUrl>(QUrl(m_sim.residentPortalUrl() + "offline-kyc")));
     const QImage captcha = screen->captchaImgView->image().convertToFormat(QImage::Format_ARGB32);
@@ -261,8 +269,8 @@ void TestResidentFlow::wholeRoadReachesTheHost()
     QVERIFY(form.contains(qMakePair(QByteArray("security_code"), code.toLatin1())));
 
     const QString otp = m_sim.residentPortal().lastOtp();
-    typeOtpAndVerify(screen);
-    waitForRecord(screen);
+    STEP(typeOtpAndVerify(screen));
+    STEP(waitForRecord(screen));
 
     // The download: the page's form fields in order, the web view's session
     // cookie, the two headers; the page's own fields were filled too.
@@ -337,7 +345,7 @@ void TestResidentFlow::submitChecksRunInOrder()
 {
     auto screen = start();
     QVERIFY(screen);
-    waitForFirstStep(screen);
+    STEP(waitForFirstStep(screen));
     const auto attempt = [&](const QString &number, const QString &captcha) {
         screen->aadhaarNoTF->clear();
         screen->captchaTF->clear();
@@ -408,7 +416,7 @@ void TestResidentFlow::wrongCaptchaRenewsIt()
     m_sim.residentPortal().setCaptchaRefused(true);
     auto screen = start();
     QVERIFY(screen);
-    waitForFirstStep(screen);
+    STEP(waitForFirstStep(screen));
     const QImage first = screen->captchaImgView->image();
     typeDetailsAndSubmit(screen, m_sim.residentPortal().currentCaptcha());
     QTRY_COMPARE_WITH_TIMEOUT(lastToast(), QString("Please enter valid captcha"), 20000);
@@ -439,7 +447,7 @@ void TestResidentFlow::replyWithNeitherTextChangesNothing()
     m_sim.residentPortal().setMessageWithheld(true);
     auto screen = start();
     QVERIFY(screen);
-    waitForFirstStep(screen);
+    STEP(waitForFirstStep(screen));
     typeDetailsAndSubmit(screen, m_sim.residentPortal().currentCaptcha());
     QTRY_VERIFY_WITH_TIMEOUT(m_log->contains(ResidentPortal::busyText), 20000);
     QVERIFY(!screen->aadhaarCaptchaView->isVisible());
@@ -465,7 +473,7 @@ void TestResidentFlow::typedTextReachesThePageAsTyped()
     QFETCH(QString, captcha);
     auto screen = start();
     QVERIFY(screen);
-    waitForFirstStep(screen);
+    STEP(waitForFirstStep(screen));
     // The page keeps its form (no post) and notes any read of `f`.
     evaluate(screen->webcontentView,
              "document.getElementById('offline-kyc-form').addEventListener('submit', function (e) { e.preventDefault(); });"
@@ -494,7 +502,7 @@ void TestResidentFlow::pageThatCannotLoadShowsTheErrorPanel()
     m_sim.clearOverride(ResidentPortal::pageRoute);
     QTest::mouseClick(button(screen, "tryAgainBtn"), Qt::LeftButton);
     QVERIFY(!screen->ErrorView->isVisible());
-    waitForFirstStep(screen);
+    STEP(waitForFirstStep(screen));
     QVERIFY(m_receiver->reports.isEmpty());
 }
 
@@ -510,10 +518,10 @@ void TestResidentFlow::failedDownloadInterrupts()
     QFETCH(bool, dropped);
     auto screen = start();
     QVERIFY(screen);
-    reachOtpPanel(screen);
+    STEP(reachOtpPanel(screen));
     if (dropped) {
         m_sim.residentPortal().setDownloadDropped(true);
-        typeOtpAndVerify(screen);
+        STEP(typeOtpAndVerify(screen));
     } else {
         // A completion without a file, on a worker thread as the session delivers it.
         platform::dispatch::asyncGlobal([screen] { screen->handleDownloadedZip(platform::net::DownloadResponse{}); });
@@ -535,13 +543,13 @@ void TestResidentFlow::failedDownloadInterrupts()
     QVERIFY(screen->captchaTF->text().isEmpty());
     QVERIFY(screen->otpTF->text().isEmpty());
     QVERIFY(!screen->isAdhaarDetailsFilled);
-    waitForFirstStep(screen);
+    STEP(waitForFirstStep(screen));
     QVERIFY(screen->captchaImgView->image() != oldCaptcha);
     QVERIFY(screen->errorTextLbl->text() != OldAadhaarFlowVC::interruptedMessage);
     typeDetailsAndSubmit(screen, m_sim.residentPortal().currentCaptcha());
     QTRY_VERIFY_WITH_TIMEOUT(screen->otpView->isVisible(), 20000);
-    typeOtpAndVerify(screen);
-    waitForRecord(screen);
+    STEP(typeOtpAndVerify(screen));
+    STEP(waitForRecord(screen));
 
     QTest::mouseClick(button(screen, "backBtn"), Qt::LeftButton);
     QCOMPARE(m_receiver->reports, QList<QVariantMap>{failed});
@@ -562,9 +570,9 @@ void TestResidentFlow::unusableArchiveIsReported()
     m_sim.residentPortal().setDownloadRefused(fault == 2);
     auto screen = start();
     QVERIFY(screen);
-    reachOtpPanel(screen);
+    STEP(reachOtpPanel(screen));
     const QString otp = m_sim.residentPortal().lastOtp();
-    typeOtpAndVerify(screen, fault == 0 ? (otp == "000000" ? "111111" : "000000") : otp);
+    STEP(typeOtpAndVerify(screen, fault == 0 ? (otp == "000000" ? "111111" : "000000") : otp));
     QTRY_COMPARE_WITH_TIMEOUT(m_receiver->reports.size(), 1, 20000);
     QCOMPARE(m_receiver->reports[0], failed);
     QCOMPARE(m_receiver->screenWasUp, QList<bool>{true});
@@ -599,8 +607,8 @@ void TestResidentFlow::failedSubmissionIsReported()
     m_sim.setOverride(route, reply);
     auto screen = start();
     QVERIFY(screen);
-    reachOtpPanel(screen);
-    typeOtpAndVerify(screen);
+    STEP(reachOtpPanel(screen));
+    STEP(typeOtpAndVerify(screen));
     QTRY_COMPARE_WITH_TIMEOUT(m_receiver->reports.size(), 1, 30000);
     QCOMPARE(m_receiver->reports[0], failed);
     QVERIFY(!m_sim.requestsTo(route).isEmpty());
@@ -626,12 +634,12 @@ void TestResidentFlow::backReportsAfterDismissal()
     auto screen = start();
     QVERIFY(screen);
     if (step == 1)
-        waitForFirstStep(screen);
+        STEP(waitForFirstStep(screen));
     if (step >= 2)
-        reachOtpPanel(screen);
+        STEP(reachOtpPanel(screen));
     if (step >= 3) {
-        typeOtpAndVerify(screen);
-        waitForRecord(screen);
+        STEP(typeOtpAndVerify(screen));
+        STEP(waitForRecord(screen));
     }
     QTest::mouseClick(button(screen, "backBtn"), Qt::LeftButton);
     QCOMPARE(m_receiver->reports, QList<QVariantMap>{failed});
@@ -661,7 +669,7 @@ void TestResidentFlow::leftScreenIsReleasedOnTheMainThread()
     QFETCH(bool, damaged);
     auto screen = start();
     QVERIFY(screen);
-    reachOtpPanel(screen);
+    STEP(reachOtpPanel(screen));
     auto releasedOn = std::make_shared<std::atomic<QThread *>>(nullptr);
     screen->aadhaarModel = std::shared_ptr<OfflinePaperlessKyc>(new OfflinePaperlessKyc(QVariantMap{}),
                                                                 [releasedOn](OfflinePaperlessKyc *record) {
@@ -680,7 +688,7 @@ void TestResidentFlow::leftScreenIsReleasedOnTheMainThread()
         late.reply.delayMs = 300;
         m_sim.setOverride(ResidentPortal::postRoute, late);
     }
-    typeOtpAndVerify(screen);
+    STEP(typeOtpAndVerify(screen));
     QTest::mouseClick(button(screen, "backBtn"), Qt::LeftButton);
     QCOMPARE(m_receiver->reports, QList<QVariantMap>{failed});
     std::weak_ptr<OldAadhaarFlowVC> weak = screen;
