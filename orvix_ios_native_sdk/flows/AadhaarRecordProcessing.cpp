@@ -1,5 +1,9 @@
 #include "orvix_ios_native_sdk/flows/AadhaarRecordProcessing.h"
 
+#include "orvix_ios_native_sdk/flows/TermsConditionVC.h"
+
+#include "orvix_ios_native_sdk/core/Scenes.h"
+
 #include "orvix_ios_native_sdk/document/ParseXMLData.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/log/log.h"
@@ -254,6 +258,48 @@ void AadhaarRecordProcessing::reportArchiveFailure()
     if (popupLoader)
         popupLoader->stopAnimating();
     reportToHost({{QStringLiteral("status"), false}});
+}
+
+void AadhaarRecordProcessing::didChangeText(QObject *textField)
+{
+    if (auto *field = qobject_cast<platform::ui::TextField *>(textField))
+        field->setText(formatAadhaarNumber(field->text()));
+}
+
+void AadhaarRecordProcessing::checkBoxAct(QObject *sender)
+{
+    const QString name = isAgree ? QStringLiteral("Uncheck_box.png") : QStringLiteral("check_box.png");
+    if (auto *button = qobject_cast<platform::ui::Button *>(sender))
+        button->setImage(platform::ui::Image::named(
+            name, platform::ui::Bundle::identifier(QString::fromLatin1(kitBundleIdentifier))));
+    isAgree = !isAgree;
+}
+
+void AadhaarRecordProcessing::showAgreeAct(QObject *)
+{
+    if (auto terms = kitStoryboard().instantiate<TermsConditionVC>(QStringLiteral("TermsConditionVC")))
+        present(terms, true);
+}
+
+bool AadhaarRecordProcessing::limitTextLength(platform::ui::TextField *textField, int replacedLength,
+                                              const QString &replacement) const
+{
+    const qsizetype current = textField ? textField->text().size() : 0;
+    const qsizetype length = current + replacement.size() - replacedLength;
+    if (textField && textField == aadhaarNoTF)
+        return length < 15;
+    if (textField && textField == captchaTF)
+        return length < 21;
+    if (textField && textField == otpTF)
+        return length < 7;
+    return true;
+}
+
+bool AadhaarRecordProcessing::shouldChangeCharactersIn(platform::ui::TextField *textField,
+                                                       platform::ui::TextRange range,
+                                                       const QString &replacementString)
+{
+    return limitTextLength(textField, range.length, replacementString);
 }
 
 } // namespace orvix

@@ -18,8 +18,10 @@
 #include "platform/ui/activityindicator.h"
 #include "platform/ui/image.h"
 #include "platform/ui/storyboard.h"
+#include "platform/ui/textfield.h"
 
 #include <QByteArray>
+#include <QAbstractButton>
 #include <QLabel>
 #include <QPointer>
 #include <QString>
@@ -29,7 +31,9 @@
 
 namespace orvix {
 
-class AadhaarRecordProcessing : public BaseViewController, public FlowScreen {
+class AadhaarRecordProcessing : public BaseViewController,
+                                public FlowScreen,
+                                public platform::ui::TextFieldDelegate {
 public:
     static inline const QString defaultShareCode = QStringLiteral("9736");
 
@@ -45,6 +49,34 @@ public:
     QPointer<QLabel> dobLbl;
     QPointer<QLabel> addressLbl;
     QPointer<QWidget> ErrorView;
+    // The panels and controls both screens have.
+    QPointer<QWidget> webMainView;
+    QPointer<platform::ui::ImageView> captchaImgView;
+    QPointer<platform::ui::ActivityIndicatorView> spinnerIc;
+    QPointer<platform::ui::TextField> aadhaarNoTF;
+    QPointer<platform::ui::TextField> captchaTF;
+    QPointer<QAbstractButton> aadhaarSubmitBtn;
+    QPointer<QWidget> popUpMainView;
+    QPointer<UIViewCustom> aadhaarCaptchaView;
+    QPointer<platform::ui::TextField> otpTF;
+    QPointer<QAbstractButton> otpSubmitBtn;
+    QPointer<UIViewCustom> EmptyView;
+    QPointer<QWidget> emptyViewHeader;
+    QPointer<QLabel> errorTextLbl;
+
+    // The state of the terms check box.
+    bool isAgree = false;
+
+    // The number field shows its text in groups of four while typed.
+    void didChangeText(QObject *textField);
+    // Ticks or clears the check box (its sender) and flips isAgree.
+    void checkBoxAct(QObject *sender);
+    // Shows the terms screen.
+    void showAgreeAct(QObject *sender);
+    // The fields' length limits: number 14, captcha 20, password 6.
+    bool limitTextLength(platform::ui::TextField *textField, int replacedLength, const QString &replacement) const;
+    bool shouldChangeCharactersIn(platform::ui::TextField *textField, platform::ui::TextRange range,
+                                  const QString &replacementString) override;
 
     // Set before the screen is shown; nothing in the kit sets it.
     std::optional<QString> prefillShareCode;
@@ -100,6 +132,22 @@ public:
             .outlet(QStringLiteral("dobLbl"), &AadhaarRecordProcessing::dobLbl)
             .outlet(QStringLiteral("addressLbl"), &AadhaarRecordProcessing::addressLbl)
             .outlet(QStringLiteral("ErrorView"), &AadhaarRecordProcessing::ErrorView)
+            .outlet(QStringLiteral("webMainView"), &AadhaarRecordProcessing::webMainView)
+            .outlet(QStringLiteral("captchaImgView"), &AadhaarRecordProcessing::captchaImgView)
+            .outlet(QStringLiteral("spinnerIc"), &AadhaarRecordProcessing::spinnerIc)
+            .outlet(QStringLiteral("aadhaarNoTF"), &AadhaarRecordProcessing::aadhaarNoTF)
+            .outlet(QStringLiteral("captchaTF"), &AadhaarRecordProcessing::captchaTF)
+            .outlet(QStringLiteral("aadhaarSubmitBtn"), &AadhaarRecordProcessing::aadhaarSubmitBtn)
+            .outlet(QStringLiteral("popUpMainView"), &AadhaarRecordProcessing::popUpMainView)
+            .outlet(QStringLiteral("aadhaarCaptchaView"), &AadhaarRecordProcessing::aadhaarCaptchaView)
+            .outlet(QStringLiteral("otpTF"), &AadhaarRecordProcessing::otpTF)
+            .outlet(QStringLiteral("otpSubmitBtn"), &AadhaarRecordProcessing::otpSubmitBtn)
+            .outlet(QStringLiteral("EmptyView"), &AadhaarRecordProcessing::EmptyView)
+            .outlet(QStringLiteral("emptyViewHeader"), &AadhaarRecordProcessing::emptyViewHeader)
+            .outlet(QStringLiteral("errorTextLbl"), &AadhaarRecordProcessing::errorTextLbl)
+            .action(QStringLiteral("didChangeTextWithTextField:"), &AadhaarRecordProcessing::didChangeText)
+            .action(QStringLiteral("checkBoxAct:"), &AadhaarRecordProcessing::checkBoxAct)
+            .action(QStringLiteral("showAgreeAct:"), &AadhaarRecordProcessing::showAgreeAct)
             .action(QStringLiteral("ProceedAct:"), &AadhaarRecordProcessing::ProceedAct);
     }
 

@@ -118,24 +118,8 @@ void NewAadhaarFlowVC::registerScene()
 {
     auto registration = ui::Storyboard::registerClass<NewAadhaarFlowVC>(QStringLiteral("NewAadhaarFlowVC"));
     registerRecordOutlets(registration);
-    registration.outlet(QStringLiteral("webMainView"), &NewAadhaarFlowVC::webMainView)
-        .outlet(QStringLiteral("captchaImgView"), &NewAadhaarFlowVC::captchaImgView)
-        .outlet(QStringLiteral("spinnerIc"), &NewAadhaarFlowVC::spinnerIc)
-        .outlet(QStringLiteral("aadhaarNoTF"), &NewAadhaarFlowVC::aadhaarNoTF)
-        .outlet(QStringLiteral("captchaTF"), &NewAadhaarFlowVC::captchaTF)
-        .outlet(QStringLiteral("aadhaarSubmitBtn"), &NewAadhaarFlowVC::aadhaarSubmitBtn)
-        .outlet(QStringLiteral("popUpMainView"), &NewAadhaarFlowVC::popUpMainView)
-        .outlet(QStringLiteral("aadhaarCaptchaView"), &NewAadhaarFlowVC::aadhaarCaptchaView)
-        .outlet(QStringLiteral("otpTF"), &NewAadhaarFlowVC::otpTF)
-        .outlet(QStringLiteral("otpSubmitBtn"), &NewAadhaarFlowVC::otpSubmitBtn)
-        .outlet(QStringLiteral("EmptyView"), &NewAadhaarFlowVC::EmptyView)
-        .outlet(QStringLiteral("emptyViewHeader"), &NewAadhaarFlowVC::emptyViewHeader)
-        .outlet(QStringLiteral("errorTextLbl"), &NewAadhaarFlowVC::errorTextLbl)
-        .action(QStringLiteral("didChangeTextWithTextField:"), &NewAadhaarFlowVC::didChangeText)
-        .action(QStringLiteral("reloadCaptcha:"), &NewAadhaarFlowVC::reloadCaptcha)
+    registration.action(QStringLiteral("reloadCaptcha:"), &NewAadhaarFlowVC::reloadCaptcha)
         .action(QStringLiteral("backAct:"), &NewAadhaarFlowVC::backAct)
-        .action(QStringLiteral("checkBoxAct:"), &NewAadhaarFlowVC::checkBoxAct)
-        .action(QStringLiteral("showAgreeAct:"), &NewAadhaarFlowVC::showAgreeAct)
         .action(QStringLiteral("tryAgainAct:"), &NewAadhaarFlowVC::tryAgainAct)
         .action(QStringLiteral("submitAct:"), &NewAadhaarFlowVC::submitAct)
         .action(QStringLiteral("otpVerifyAct:"), &NewAadhaarFlowVC::otpVerifyAct);
@@ -237,11 +221,6 @@ void NewAadhaarFlowVC::reachabilityChanged(Reachability *monitor)
 
 // ---- user actions ----
 
-void NewAadhaarFlowVC::didChangeText(QObject *textField)
-{
-    if (auto *field = qobject_cast<ui::TextField *>(textField))
-        field->setText(formatAadhaarNumber(field->text()));
-}
 
 void NewAadhaarFlowVC::reloadCaptcha(QObject *)
 {
@@ -257,19 +236,7 @@ void NewAadhaarFlowVC::backAct(QObject *)
     reportToHost({{QStringLiteral("status"), false}});
 }
 
-void NewAadhaarFlowVC::checkBoxAct(QObject *sender)
-{
-    const QString name = isAgree ? QStringLiteral("Uncheck_box.png") : QStringLiteral("check_box.png");
-    if (auto *button = qobject_cast<ui::Button *>(sender))
-        button->setImage(ui::Image::named(name, ui::Bundle::identifier(QString::fromLatin1(kitBundleIdentifier))));
-    isAgree = !isAgree;
-}
 
-void NewAadhaarFlowVC::showAgreeAct(QObject *)
-{
-    if (auto terms = kitStoryboard().instantiate<TermsConditionVC>(QStringLiteral("TermsConditionVC")))
-        present(terms, true);
-}
 
 void NewAadhaarFlowVC::tryAgainAct(QObject *)
 {
@@ -601,24 +568,7 @@ void NewAadhaarFlowVC::handleNetworkError(const Error &error)
 
 // ---- text fields ----
 
-bool NewAadhaarFlowVC::limitTextLength(ui::TextField *textField, int replacedLength, const QString &replacement) const
-{
-    const qsizetype current = textField ? textField->text().size() : 0;
-    const qsizetype length = current + replacement.size() - replacedLength;
-    if (textField && textField == aadhaarNoTF)
-        return length < 15;
-    if (textField && textField == captchaTF)
-        return length < 21;
-    if (textField && textField == otpTF)
-        return length < 7;
-    return true;
-}
 
-bool NewAadhaarFlowVC::shouldChangeCharactersIn(ui::TextField *textField, ui::TextRange range,
-                                                const QString &replacementString)
-{
-    return limitTextLength(textField, range.length, replacementString);
-}
 
 // ---- web view ----
 

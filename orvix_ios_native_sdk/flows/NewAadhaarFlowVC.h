@@ -18,7 +18,6 @@
 namespace orvix {
 
 class NewAadhaarFlowVC : public AadhaarRecordProcessing,
-                         public platform::ui::TextFieldDelegate,
                          public platform::web::NavigationDelegate {
 public:
     NewAadhaarFlowVC();
@@ -30,22 +29,6 @@ public:
     static inline const QString supplierType = QStringLiteral("offline-aadhaar");
 
     QPointer<platform::web::WebView> webcontentView;
-    // Outlets (besides those of AadhaarRecordProcessing).
-    QPointer<QWidget> webMainView;
-    QPointer<platform::ui::ImageView> captchaImgView;
-    QPointer<platform::ui::ActivityIndicatorView> spinnerIc;
-    QPointer<platform::ui::TextField> aadhaarNoTF;
-    QPointer<platform::ui::TextField> captchaTF;
-    QPointer<QAbstractButton> aadhaarSubmitBtn;
-    QPointer<QWidget> popUpMainView;
-    QPointer<UIViewCustom> aadhaarCaptchaView;
-    QPointer<platform::ui::TextField> otpTF;
-    QPointer<QAbstractButton> otpSubmitBtn;
-    QPointer<UIViewCustom> EmptyView;
-    QPointer<QWidget> emptyViewHeader;
-    QPointer<QLabel> errorTextLbl;
-
-    bool isAgree = false;
     std::unique_ptr<platform::reachability::Reachability> reachability;
     std::optional<QString> csrf_token;
     // The PKCE verifier of the current authorization; new with each one.
@@ -60,11 +43,8 @@ public:
     std::optional<bool> appearedAnimated() const { return m_appearedAnimated; }
 
     // User actions.
-    void didChangeText(QObject *textField);
     void reloadCaptcha(QObject *sender);
     void backAct(QObject *sender);
-    void checkBoxAct(QObject *sender);
-    void showAgreeAct(QObject *sender);
     void tryAgainAct(QObject *sender);
     void submitAct(QObject *sender);
     void otpVerifyAct(QObject *sender);
@@ -88,10 +68,6 @@ public:
 
     // The values of the page's "_csrf" fields, in order.
     static QStringList extractCsrfTokens(const QString &page);
-    bool limitTextLength(platform::ui::TextField *textField, int replacedLength, const QString &replacement) const;
-
-    bool shouldChangeCharactersIn(platform::ui::TextField *textField, platform::ui::TextRange range,
-                                  const QString &replacementString) override;
     void didStartProvisionalNavigation(platform::web::WebView *webView) override;
     void didFinish(platform::web::WebView *webView) override;
     void didFailProvisionalNavigation(platform::web::WebView *webView, const platform::web::WebError &error) override;

@@ -72,24 +72,8 @@ void OldAadhaarFlowVC::registerScene()
 {
     auto registration = ui::Storyboard::registerClass<OldAadhaarFlowVC>(QStringLiteral("OldAadhaarFlowVC"));
     registerRecordOutlets(registration);
-    registration.outlet(QStringLiteral("webMainView"), &OldAadhaarFlowVC::webMainView)
-        .outlet(QStringLiteral("captchaImgView"), &OldAadhaarFlowVC::captchaImgView)
-        .outlet(QStringLiteral("spinnerIc"), &OldAadhaarFlowVC::spinnerIc)
-        .outlet(QStringLiteral("aadhaarNoTF"), &OldAadhaarFlowVC::aadhaarNoTF)
-        .outlet(QStringLiteral("captchaTF"), &OldAadhaarFlowVC::captchaTF)
-        .outlet(QStringLiteral("aadhaarSubmitBtn"), &OldAadhaarFlowVC::aadhaarSubmitBtn)
-        .outlet(QStringLiteral("popUpMainView"), &OldAadhaarFlowVC::popUpMainView)
-        .outlet(QStringLiteral("aadhaarCaptchaView"), &OldAadhaarFlowVC::aadhaarCaptchaView)
-        .outlet(QStringLiteral("otpTF"), &OldAadhaarFlowVC::otpTF)
-        .outlet(QStringLiteral("otpSubmitBtn"), &OldAadhaarFlowVC::otpSubmitBtn)
-        .outlet(QStringLiteral("EmptyView"), &OldAadhaarFlowVC::EmptyView)
-        .outlet(QStringLiteral("emptyViewHeader"), &OldAadhaarFlowVC::emptyViewHeader)
-        .outlet(QStringLiteral("errorTextLbl"), &OldAadhaarFlowVC::errorTextLbl)
-        .action(QStringLiteral("didChangeTextWithTextField:"), &OldAadhaarFlowVC::didChangeText)
-        .action(QStringLiteral("reloadCaptcha:"), &OldAadhaarFlowVC::reloadCaptcha)
+    registration.action(QStringLiteral("reloadCaptcha:"), &OldAadhaarFlowVC::reloadCaptcha)
         .action(QStringLiteral("submitAct:"), &OldAadhaarFlowVC::submitAct)
-        .action(QStringLiteral("checkBoxAct:"), &OldAadhaarFlowVC::checkBoxAct)
-        .action(QStringLiteral("showAgreeAct:"), &OldAadhaarFlowVC::showAgreeAct)
         .action(QStringLiteral("otpVerifyAct:"), &OldAadhaarFlowVC::otpVerifyAct)
         .action(QStringLiteral("tryAgainAct:"), &OldAadhaarFlowVC::tryAgainAct)
         .action(QStringLiteral("backAct:"), &OldAadhaarFlowVC::backAct);
@@ -195,11 +179,6 @@ void OldAadhaarFlowVC::viewDidLoad()
 
 // ---- user actions ----
 
-void OldAadhaarFlowVC::didChangeText(QObject *textField)
-{
-    if (auto *field = qobject_cast<ui::TextField *>(textField))
-        field->setText(formatAadhaarNumber(field->text()));
-}
 
 void OldAadhaarFlowVC::reloadCaptcha(QObject *)
 {
@@ -235,19 +214,7 @@ void OldAadhaarFlowVC::submitAct(QObject *)
     isAdhaarDetailsFilled = true;
 }
 
-void OldAadhaarFlowVC::checkBoxAct(QObject *sender)
-{
-    const QString name = isAgree ? QStringLiteral("Uncheck_box.png") : QStringLiteral("check_box.png");
-    if (auto *button = qobject_cast<ui::Button *>(sender))
-        button->setImage(ui::Image::named(name, ui::Bundle::identifier(QString::fromLatin1(kitBundleIdentifier))));
-    isAgree = !isAgree;
-}
 
-void OldAadhaarFlowVC::showAgreeAct(QObject *)
-{
-    if (auto terms = kitStoryboard().instantiate<TermsConditionVC>(QStringLiteral("TermsConditionVC")))
-        present(terms, true);
-}
 
 void OldAadhaarFlowVC::otpVerifyAct(QObject *)
 {
@@ -418,24 +385,7 @@ void OldAadhaarFlowVC::submissionFailed(const Error &error)
 
 // ---- text fields ----
 
-bool OldAadhaarFlowVC::limitTextLength(ui::TextField *textField, int replacedLength, const QString &replacement) const
-{
-    const qsizetype current = textField ? textField->text().size() : 0;
-    const qsizetype length = current + replacement.size() - replacedLength;
-    if (textField && textField == aadhaarNoTF)
-        return length < 15;
-    if (textField && textField == captchaTF)
-        return length < 21;
-    if (textField && textField == otpTF)
-        return length < 7;
-    return true;
-}
 
-bool OldAadhaarFlowVC::shouldChangeCharactersIn(ui::TextField *textField, ui::TextRange range,
-                                                const QString &replacementString)
-{
-    return limitTextLength(textField, range.length, replacementString);
-}
 
 // ---- web view ----
 

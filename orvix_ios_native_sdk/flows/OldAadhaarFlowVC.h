@@ -19,7 +19,6 @@
 namespace orvix {
 
 class OldAadhaarFlowVC : public AadhaarRecordProcessing,
-                         public platform::ui::TextFieldDelegate,
                          public platform::web::NavigationDelegate {
 public:
     OldAadhaarFlowVC();
@@ -40,22 +39,6 @@ public:
     static QString redactedFormBody(const QString &body);
 
     QPointer<platform::web::WebView> webcontentView;
-    // Outlets (besides those of AadhaarRecordProcessing).
-    QPointer<QWidget> webMainView;
-    QPointer<platform::ui::ImageView> captchaImgView;
-    QPointer<platform::ui::ActivityIndicatorView> spinnerIc;
-    QPointer<platform::ui::TextField> aadhaarNoTF;
-    QPointer<platform::ui::TextField> captchaTF;
-    QPointer<QAbstractButton> aadhaarSubmitBtn;
-    QPointer<QWidget> popUpMainView;
-    QPointer<UIViewCustom> aadhaarCaptchaView;
-    QPointer<platform::ui::TextField> otpTF;
-    QPointer<QAbstractButton> otpSubmitBtn;
-    QPointer<UIViewCustom> EmptyView;
-    QPointer<QWidget> emptyViewHeader;
-    QPointer<QLabel> errorTextLbl;
-
-    bool isAgree = false;
     // From a passed submit until a wrong captcha or try again: a finished
     // load is then the page's reply to the details.
     bool isAdhaarDetailsFilled = false;
@@ -63,11 +46,8 @@ public:
     void viewDidLoad() override;
 
     // User actions.
-    void didChangeText(QObject *textField);
     void reloadCaptcha(QObject *sender);
     void submitAct(QObject *sender);
-    void checkBoxAct(QObject *sender);
-    void showAgreeAct(QObject *sender);
     void otpVerifyAct(QObject *sender);
     void tryAgainAct(QObject *sender);
     void backAct(QObject *sender);
@@ -86,9 +66,6 @@ public:
     // The download brought nothing: loader stopped, the interruption panel.
     void showDownloadInterrupted();
 
-    bool limitTextLength(platform::ui::TextField *textField, int replacedLength, const QString &replacement) const;
-    bool shouldChangeCharactersIn(platform::ui::TextField *textField, platform::ui::TextRange range,
-                                  const QString &replacementString) override;
     void didStartProvisionalNavigation(platform::web::WebView *webView) override;
     void didFinish(platform::web::WebView *webView) override;
     void didFailProvisionalNavigation(platform::web::WebView *webView, const platform::web::WebError &error) override;
