@@ -4,6 +4,7 @@
 #include "orvix_ios_native_sdk/core/ScreenSize.h"
 #include "platform/log/log.h"
 #include "platform/ui/storyboard.h"
+#include "platform/ui/view.h"
 
 #include <QEvent>
 
@@ -13,27 +14,6 @@ using platform::log::line;
 namespace web = platform::web;
 
 namespace {
-
-// Keeps a child widget covering its parent.
-class CoverParent : public QObject {
-public:
-    CoverParent(QWidget *child) : QObject(child), m_child(child)
-    {
-        if (QWidget *parent = child->parentWidget()) {
-            parent->installEventFilter(this);
-            child->setGeometry(parent->rect());
-        }
-    }
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Resize && m_child && watched == m_child->parentWidget())
-            m_child->setGeometry(m_child->parentWidget()->rect());
-        return false;
-    }
-
-private:
-    QPointer<QWidget> m_child;
-};
 
 // A redirect URL as the web view reports URLs: absolute and fully encoded.
 QString comparable(const std::optional<QString> &text)
@@ -120,7 +100,7 @@ void DigiLockerViewController::handleInitDocFetchResponse(const QVariant &reply)
             me->handleWebViewURLChange(newValue);
     });
     webcontentView->setParent(view());
-    new CoverParent(webcontentView);
+    platform::ui::coverParent(webcontentView);
     webcontentView->raise();
     webcontentView->show();
 }

@@ -29,27 +29,6 @@ namespace {
 
 const QString offlineMessage = QStringLiteral("You are offline! please check your internet connection.");
 
-// Keeps a child widget covering its parent.
-class CoverParent : public QObject {
-public:
-    explicit CoverParent(QWidget *child) : QObject(child), m_child(child)
-    {
-        if (QWidget *parent = child->parentWidget()) {
-            parent->installEventFilter(this);
-            child->setGeometry(parent->rect());
-        }
-    }
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Resize && m_child && watched == m_child->parentWidget())
-            m_child->setGeometry(m_child->parentWidget()->rect());
-        return false;
-    }
-
-private:
-    QPointer<QWidget> m_child;
-};
-
 // A reply's value of one type, or nothing.
 std::optional<QString> textValue(const QVariantMap &map, const QString &key)
 {
@@ -170,7 +149,7 @@ void NewAadhaarFlowVC::viewDidLoad()
         popUpMainView->setAttribute(Qt::WA_StyledBackground, true);
     if (webMainView) {
         webcontentView->setParent(webMainView);
-        new CoverParent(webcontentView);
+        platform::ui::coverParent(webcontentView);
         webcontentView->show();
     }
 

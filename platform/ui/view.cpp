@@ -3,6 +3,8 @@
 #include "platform/ui/mainthread.h"
 
 #include <QApplication>
+#include <QEvent>
+#include <QPointer>
 #include <QWidget>
 
 namespace orvix::platform::ui {
@@ -16,6 +18,34 @@ bool endEditing(QWidget *view, bool force)
         return false;
     focus->clearFocus();
     return true;
+}
+
+namespace {
+class ParentCover : public QObject {
+public:
+    explicit ParentCover(QWidget *child) : QObject(child), m_child(child)
+    {
+        if (QWidget *parent = child->parentWidget()) {
+            parent->installEventFilter(this);
+            child->setGeometry(parent->rect());
+        }
+    }
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize && m_child && watched == m_child->parentWidget())
+            m_child->setGeometry(m_child->parentWidget()->rect());
+        return false;
+    }
+
+private:
+    QPointer<QWidget> m_child;
+};
+} // namespace
+
+void coverParent(QWidget *child)
+{
+    if (child)
+        new ParentCover(child);
 }
 
 } // namespace orvix::platform::ui

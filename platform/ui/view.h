@@ -10,4 +10,8 @@ namespace orvix::platform::ui {
 // Returns whether something inside the view lost the focus.
 bool endEditing(QWidget *view, bool force);
 
+// Keeps `child` covering its parent widget, resized with it, for as long as
+// the child lives.
+void coverParent(QWidget *child);
+
 } // namespace orvix::platform::ui
