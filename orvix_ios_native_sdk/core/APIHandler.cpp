@@ -106,21 +106,21 @@ void sendJson(JsonOperation op, const QVariantMap &parameters, const QString &ur
               const std::optional<HTTPHeaders> &headers, const QString &credentialId, APIHandler::OnSuccess onSuccess,
               APIHandler::OnFailure onFailure)
 {
-    net::DataRequestSpec spec;
-    spec.urlText = url;
-    spec.parameters = parameters;
-    spec.headers = headers ? *headers : credentialOnly(credentialId);
+    net::DataRequestOptions options;
+    options.urlText = url;
+    options.parameters = parameters;
+    options.headers = headers ? *headers : credentialOnly(credentialId);
     if (op == JsonOperation::post) {
-        spec.method = net::HTTPMethod::POST;
-        spec.encoding = net::ParameterEncoding::json;
+        options.method = net::HTTPMethod::POST;
+        options.encoding = net::ParameterEncoding::json;
         line(url + u'\n' + redactedDescription(parameters));
     } else {
-        spec.method = net::HTTPMethod::GET;
-        spec.encoding = net::ParameterEncoding::queryString;
+        options.method = net::HTTPMethod::GET;
+        options.encoding = net::ParameterEncoding::queryString;
         line(QStringLiteral("API Call URL--->") + url);
     }
     net::Session::shared().request(
-        std::move(spec), std::make_shared<RetryInterceptor>(),
+        std::move(options), std::make_shared<RetryInterceptor>(),
         [op, onSuccess = std::move(onSuccess), onFailure = std::move(onFailure)](const net::DataResponse &response) {
             if (response.error) {
                 if (op == JsonOperation::get)
@@ -198,21 +198,21 @@ enum class TextOperation { get, postForm };
 void sendText(TextOperation op, const QVariantMap &parameters, const std::optional<HTTPHeaders> &headers,
               const QString &url, APIHandler::OnSuccess onSuccess, APIHandler::OnFailure onFailure)
 {
-    net::DataRequestSpec spec;
-    spec.urlText = url;
-    spec.parameters = parameters;
-    spec.headers = headers.value_or(HTTPHeaders{});
+    net::DataRequestOptions options;
+    options.urlText = url;
+    options.parameters = parameters;
+    options.headers = headers.value_or(HTTPHeaders{});
     if (op == TextOperation::get) {
         line(QStringLiteral("API Call URL--->") + url);
-        spec.method = net::HTTPMethod::GET;
-        spec.encoding = net::ParameterEncoding::queryString;
+        options.method = net::HTTPMethod::GET;
+        options.encoding = net::ParameterEncoding::queryString;
     } else {
         line(url + u'\n' + redactedDescription(parameters));
-        spec.method = net::HTTPMethod::POST;
-        spec.encoding = net::ParameterEncoding::methodDependent;
+        options.method = net::HTTPMethod::POST;
+        options.encoding = net::ParameterEncoding::methodDependent;
     }
     net::Session::shared().request(
-        std::move(spec), std::make_shared<RetryInterceptor>(),
+        std::move(options), std::make_shared<RetryInterceptor>(),
         [op, onSuccess = std::move(onSuccess), onFailure = std::move(onFailure)](const net::DataResponse &response) {
             std::optional<net::NetError> error = response.error;
             std::optional<QString> text;

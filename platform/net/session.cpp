@@ -126,10 +126,12 @@ void Session::setAttemptObserver(AttemptObserver observer)
     }, dispatch::isMainThread() ? Qt::DirectConnection : Qt::BlockingQueuedConnection);
 }
 
-void Session::request(DataRequestSpec spec, std::shared_ptr<RequestInterceptor> interceptor, Completion completion)
+void Session::request(DataRequestOptions options, std::shared_ptr<RequestInterceptor> interceptor,
+                      Completion completion)
 {
-    EncodeResult encoded = encodeRequest(spec.urlText, spec.method, spec.parameters, spec.encoding, spec.headers);
-    QMetaObject::invokeMethod(this, [this, encoded = std::move(encoded), policy = spec.emptyBody,
+    EncodeResult encoded =
+        encodeRequest(options.urlText, options.method, options.parameters, options.encoding, options.headers);
+    QMetaObject::invokeMethod(this, [this, encoded = std::move(encoded), policy = options.emptyBody,
                                      interceptor = std::move(interceptor),
                                      completion = std::move(completion)]() mutable {
         auto *pending = new PendingRequest(this, std::move(encoded.request), std::move(encoded.error), policy,

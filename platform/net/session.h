@@ -52,7 +52,7 @@ enum class EmptyBodyPolicy {
     only204And205AndHead, // otherwise an empty body is a serialization failure
 };
 
-struct DataRequestSpec {
+struct DataRequestOptions {
     QString urlText;
     HTTPMethod method = HTTPMethod::GET;
     QVariantMap parameters;
@@ -69,7 +69,7 @@ public:
     using Completion = std::function<void(const DataResponse &)>;
     using DownloadCompletion = std::function<void(const DownloadResponse &)>;
 
-    void request(DataRequestSpec spec, std::shared_ptr<RequestInterceptor> interceptor, Completion completion);
+    void request(DataRequestOptions options, std::shared_ptr<RequestInterceptor> interceptor, Completion completion);
     void upload(MultipartFormData form, QString urlText, HTTPHeaders headers,
                 std::shared_ptr<RequestInterceptor> interceptor, Completion completion,
                 qint64 threshold = MultipartFormData::encodingMemoryThreshold);

@@ -16,19 +16,19 @@ using namespace orvix::platform::net;
 
 namespace {
 
-DataResponse run(DataRequestSpec spec, std::shared_ptr<RequestInterceptor> interceptor = nullptr)
+DataResponse run(DataRequestOptions options, std::shared_ptr<RequestInterceptor> interceptor = nullptr)
 {
     std::optional<DataResponse> out;
-    Session::shared().request(std::move(spec), std::move(interceptor), [&](const DataResponse &r) { out = r; });
+    Session::shared().request(std::move(options), std::move(interceptor), [&](const DataResponse &r) { out = r; });
     [&] { QTRY_VERIFY_WITH_TIMEOUT(out.has_value(), 15000); }();
     return out.value_or(DataResponse{});
 }
 
-DataRequestSpec get(const QUrl &url)
+DataRequestOptions get(const QUrl &url)
 {
-    DataRequestSpec spec;
-    spec.urlText = url.toString();
-    return spec;
+    DataRequestOptions options;
+    options.urlText = url.toString();
+    return options;
 }
 
 struct CountingRetrier : RequestInterceptor {
@@ -124,7 +124,7 @@ void TestNet::redirectsAreBounded()
             return RawReply::http(307, "", "", {{"Location", "/to"}});
         return RawReply::http(200, r.method + ":" + r.body, "text/plain");
     });
-    DataRequestSpec post = get(keep.url("/from"));
+    DataRequestOptions post = get(keep.url("/from"));
     post.method = HTTPMethod::POST;
     post.encoding = ParameterEncoding::json;
     post.parameters = {{"a", 1}};
@@ -135,7 +135,7 @@ void TestNet::onlyHttpSchemes()
 {
     const DataResponse ftp = run(get(QUrl("ftp://127.0.0.1/file")));
     QCOMPARE_CASE(ftp.error->transportFailure(), NetError::TransportFailure::unsupportedURL);
-    DataRequestSpec bad;
+    DataRequestOptions bad;
     bad.urlText = "not a url";
     QCOMPARE_CASE(run(bad).error->kind(), NetError::Kind::invalidURL);
     bad.urlText = "";
@@ -247,13 +247,13 @@ void TestNet::cookiesAreSharedAcrossRequests()
 void TestNet::unsafeHeadersAreRefused()
 {
     RawServer server([](const RawRequest &) { return RawReply::http(200, "{}"); });
-    DataRequestSpec spec = get(server.url("/h"));
-    spec.headers.add(QByteArray("X-Ok"), QByteArray("fine\r\nX-Injected: 1"));
-    const DataResponse r = run(spec);
+    DataRequestOptions options = get(server.url("/h"));
+    options.headers.add(QByteArray("X-Ok"), QByteArray("fine\r\nX-Injected: 1"));
+    const DataResponse r = run(options);
     QCOMPARE_CASE(r.error->kind(), NetError::Kind::invalidHeaders);
     QCOMPARE(server.requests().size(), 0);
 
-    DataRequestSpec spaced = get(server.url("/h"));
+    DataRequestOptions spaced = get(server.url("/h"));
     spaced.headers.add(QByteArray("Bad Name"), QByteArray("v"));
     QCOMPARE_CASE(run(spaced).error->kind(), NetError::Kind::invalidHeaders);
     QCOMPARE(server.requests().size(), 0);

@@ -316,10 +316,10 @@ void TestSimulatorBackend::overridesReplaceTheReply()
 
     // Sent without the credential: the override answers before the route would refuse.
     auto response = std::make_shared<std::optional<net::DataResponse>>();
-    net::DataRequestSpec spec;
-    spec.urlText = sim.backendBaseUrl() + backend::resourceStatePath("r");
-    spec.emptyBody = net::EmptyBodyPolicy::acceptAlways;
-    net::Session::shared().request(spec, nullptr, [response](const net::DataResponse &r) { *response = r; });
+    net::DataRequestOptions options;
+    options.urlText = sim.backendBaseUrl() + backend::resourceStatePath("r");
+    options.emptyBody = net::EmptyBodyPolicy::acceptAlways;
+    net::Session::shared().request(options, nullptr, [response](const net::DataResponse &r) { *response = r; });
     QTRY_VERIFY_WITH_TIMEOUT(response->has_value(), 10000);
 
     const net::DataResponse &r = **response;

@@ -28,11 +28,11 @@ struct Page {
 Page fetch(const QString &url, net::HTTPMethod method = net::HTTPMethod::GET)
 {
     auto out = std::make_shared<std::optional<net::DataResponse>>();
-    net::DataRequestSpec spec;
-    spec.urlText = url;
-    spec.method = method;
-    spec.emptyBody = net::EmptyBodyPolicy::acceptAlways;
-    net::Session::shared().request(spec, nullptr, [out](const net::DataResponse &r) { *out = r; });
+    net::DataRequestOptions options;
+    options.urlText = url;
+    options.method = method;
+    options.emptyBody = net::EmptyBodyPolicy::acceptAlways;
+    net::Session::shared().request(options, nullptr, [out](const net::DataResponse &r) { *out = r; });
     if (!QTest::qWaitFor([&] { return out->has_value(); }, 10000) || !(*out)->response)
         return {};
     const net::DataResponse &r = **out;
