@@ -12,7 +12,6 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <unistd.h>
 #include <algorithm>
 
 namespace orvix::platform::net {
@@ -169,32 +168,20 @@ TemporaryBodyFile::~TemporaryBodyFile()
 
 QString privateTemporaryDirectory()
 {
-    // One folder per user, reused across runs. A folder of that name that is
-    // not ours (or is a link) is never used: we fall back to a fresh one.
+    // One fresh folder per process (mode 0700, a random name), so two
+    // programs of the same user never share the fixed file names inside it.
+    // It is removed when the program ends.
     static QMutex mutex;
-    static QString chosen;
+    static QTemporaryDir dir(QDir(QDir::tempPath()).filePath(QStringLiteral("orvix-XXXXXX")));
     QMutexLocker lock(&mutex);
-    const auto usable = [](const QString &path) {
-        const QFileInfo info(path);
-        return info.isDir() && !info.isSymLink() && info.ownerId() == ::getuid();
-    };
-    if (!chosen.isEmpty() && usable(chosen))
-        return chosen;
-    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
-    QDir base(QDir::tempPath());
-    const QString name = QStringLiteral("orvix-%1").arg(::getuid());
-    const QString path = base.filePath(name);
-    if (!QFileInfo::exists(path))
-        base.mkdir(name, ownerOnly);
-    if (usable(path) && QFile::setPermissions(path, ownerOnly)) {
-        chosen = path;
-        return chosen;
+    if (!dir.isValid()) {
+        // A folder that does not exist: every write into it fails cleanly.
+        return QDir(QDir::tempPath()).filePath(QStringLiteral("orvix-unavailable"));
     }
-    QTemporaryDir fresh(base.filePath(QStringLiteral("orvix-XXXXXX")));
-    fresh.setAutoRemove(false);
-    chosen = fresh.path();
-    QFile::setPermissions(chosen, ownerOnly);
-    return chosen;
+    if (!QFileInfo(dir.path()).isDir()) // removed under us
+        QDir().mkpath(dir.path());
+    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return dir.path();
 }
 
 static QByteArray quotedParameter(const QString &text)

@@ -104,7 +104,8 @@ private:
     QByteArray m_boundary;
 };
 
-// The platform's private temporary folder (mode 0700) under QDir::tempPath().
+// The platform's private temporary folder under QDir::tempPath(): mode 0700,
+// one per process, removed when the program ends.
 QString privateTemporaryDirectory();
 
 } // namespace orvix::platform::net
