@@ -295,4 +295,19 @@ Reply htmlPage(int status, const QString &title, const QString &body)
     return Reply::bytes(status, html.toUtf8(), "text/html; charset=utf-8");
 }
 
+QStringList cookieValues(const Request &request, const QByteArray &name)
+{
+    QStringList values;
+    for (const auto &[header, value] : request.headers) {
+        if (header.compare("Cookie", Qt::CaseInsensitive) != 0)
+            continue;
+        for (const QByteArray &pair : value.split(';')) {
+            const qsizetype eq = pair.indexOf('=');
+            if (eq > 0 && pair.left(eq).trimmed() == name)
+                values.append(QString::fromLatin1(pair.mid(eq + 1).trimmed()));
+        }
+    }
+    return values;
+}
+
 } // namespace orvix::sim

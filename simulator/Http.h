@@ -75,6 +75,9 @@ struct Reply {
 // out for a HEAD request (withBody false).
 QByteArray toWire(const Reply &reply, bool withBody = true);
 
+// The values of every cookie named `name` the request carries, in order.
+QStringList cookieValues(const Request &request, const QByteArray &name);
+
 // Text safe inside an element or a double- or single-quoted attribute.
 QString htmlEscaped(const QString &text);
 // A whole HTML page; `body` is HTML already, the title is escaped here.

@@ -191,17 +191,9 @@ QList<QPair<QByteArray, QByteArray>> ResidentPortal::rawFormFields(const QByteAr
 
 QString ResidentPortal::sessionIdOf(const Request &request) const
 {
-    for (const auto &[name, value] : request.headers) {
-        if (name.compare("Cookie", Qt::CaseInsensitive) != 0)
-            continue;
-        for (const QByteArray &pair : value.split(';')) {
-            const qsizetype eq = pair.indexOf('=');
-            if (eq <= 0 || pair.left(eq).trimmed() != sessionCookie)
-                continue;
-            const QString id = QString::fromLatin1(pair.mid(eq + 1).trimmed());
-            if (m_sessions.contains(id))
-                return id;
-        }
+    for (const QString &id : cookieValues(request, sessionCookie)) {
+        if (m_sessions.contains(id))
+            return id;
     }
     return {};
 }

@@ -1,5 +1,7 @@
 #include "orvix_ios_native_sdk/flows/AadhaarRecordProcessing.h"
 
+#include <algorithm>
+
 #include "orvix_ios_native_sdk/flows/TermsConditionVC.h"
 
 #include "orvix_ios_native_sdk/core/Scenes.h"
@@ -300,6 +302,20 @@ bool AadhaarRecordProcessing::shouldChangeCharactersIn(platform::ui::TextField *
                                                        const QString &replacementString)
 {
     return limitTextLength(textField, range.length, replacementString);
+}
+
+QString AadhaarRecordProcessing::withoutBlanks(const QString &text)
+{
+    QString out = text;
+    out.remove(u' ');
+    return out;
+}
+
+bool AadhaarRecordProcessing::isTwelveDigits(const QString &number)
+{
+    return number.size() == 12 && std::all_of(number.cbegin(), number.cend(), [](QChar c) {
+               return c >= u'0' && c <= u'9';
+           });
 }
 
 } // namespace orvix

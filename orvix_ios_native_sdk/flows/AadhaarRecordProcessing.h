@@ -152,6 +152,10 @@ public:
     }
 
 protected:
+    // What the user typed, blanks removed.
+    static QString withoutBlanks(const QString &text);
+    // Exactly twelve ASCII digits.
+    static bool isTwelveDigits(const QString &number);
     // The supplier kind sent with the record.
     virtual QString supplierKind() const = 0;
     // The submission failed (main thread).

@@ -61,24 +61,6 @@ QVariantMap asMap(const QVariant &reply)
     return reply.typeId() == QMetaType::QVariantMap ? reply.toMap() : QVariantMap();
 }
 
-QString withoutBlanks(const QString &text)
-{
-    QString out = text;
-    out.remove(u' ');
-    return out;
-}
-
-bool isTwelveDigits(const QString &number)
-{
-    if (number.size() != 12)
-        return false;
-    for (const QChar c : number) {
-        if (c < u'0' || c > u'9')
-            return false;
-    }
-    return true;
-}
-
 QString lastPathComponent(const QUrl &url)
 {
     const QStringList parts = url.path().split(u'/', Qt::SkipEmptyParts);

@@ -32,24 +32,6 @@ const QString captchaScript = QStringLiteral(
     "var c = document.createElement('canvas'); var ctx = c.getContext('2d'); c.height = 50, c.width = 175; "
     "ctx.drawImage(document.getElementById('captcha-img'), 0, 0); var value = c.toDataURL(); value.split(',')[1];");
 
-QString withoutBlanks(const QString &text)
-{
-    QString out = text;
-    out.remove(u' ');
-    return out;
-}
-
-bool isTwelveDigits(const QString &number)
-{
-    if (number.size() != 12)
-        return false;
-    for (const QChar c : number) {
-        if (c < u'0' || c > u'9')
-            return false;
-    }
-    return true;
-}
-
 // Characters as the user sees them (a letter with its accents is one).
 qsizetype characterCount(const QString &text)
 {
