@@ -7,6 +7,7 @@
 #include "orvix_ios_native_sdk/core/Scenes.h"
 
 #include "orvix_ios_native_sdk/document/ParseXMLData.h"
+#include "platform/files/tempdir.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/log/log.h"
 #include "platform/net/encoding.h"
@@ -69,7 +70,7 @@ QString AadhaarRecordProcessing::shareCode() const
 
 QString AadhaarRecordProcessing::temporaryDirectory()
 {
-    return platform::net::privateTemporaryDirectory() + u'/';
+    return platform::files::privateTemporaryDirectory() + u'/';
 }
 
 QString AadhaarRecordProcessing::archivePath()

@@ -1,4 +1,5 @@
 #include "platform/net/encoding.h"
+#include "platform/files/tempdir.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -166,24 +167,6 @@ TemporaryBodyFile::~TemporaryBodyFile()
         QFile::remove(m_path);
 }
 
-QString privateTemporaryDirectory()
-{
-    // One fresh folder per process (mode 0700, a random name), so two
-    // programs of the same user never share the fixed file names inside it.
-    // It is removed when the program ends.
-    static QMutex mutex;
-    static QTemporaryDir dir(QDir(QDir::tempPath()).filePath(QStringLiteral("orvix-XXXXXX")));
-    QMutexLocker lock(&mutex);
-    if (!dir.isValid()) {
-        // A folder that does not exist: every write into it fails cleanly.
-        return QDir(QDir::tempPath()).filePath(QStringLiteral("orvix-unavailable"));
-    }
-    if (!QFileInfo(dir.path()).isDir()) // removed under us
-        QDir().mkpath(dir.path());
-    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    return dir.path();
-}
-
 static QByteArray quotedParameter(const QString &text)
 {
     // A name or file name must not end its quoted string or the header line.
@@ -282,7 +265,7 @@ MultipartFormData::Encoded MultipartFormData::encodeForUpload(qint64 threshold) 
         return result;
     }
     QString error;
-    const auto path = writeEncodedDataToFile(privateTemporaryDirectory(), &error);
+    const auto path = writeEncodedDataToFile(files::privateTemporaryDirectory(), &error);
     if (!path) {
         result.error = NetError::multipartEncodingFailed(error);
         return result;

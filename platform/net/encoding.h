@@ -104,8 +104,4 @@ private:
     QByteArray m_boundary;
 };
 
-// The platform's private temporary folder under QDir::tempPath(): mode 0700,
-// one per process, removed when the program ends.
-QString privateTemporaryDirectory();
-
 } // namespace orvix::platform::net

@@ -1,4 +1,5 @@
 #include "platform/net/session.h"
+#include "platform/files/tempdir.h"
 
 #include "platform/dispatch/dispatch.h"
 
@@ -178,7 +179,7 @@ void Session::download(URLRequest request, DownloadCompletion completion)
 {
     QMetaObject::invokeMethod(this, [this, request = std::move(request), completion = std::move(completion)]() mutable {
         ++m_inFlight;
-        const QString path = QDir(privateTemporaryDirectory())
+        const QString path = QDir(files::privateTemporaryDirectory())
                                  .filePath(QStringLiteral("download-%1.tmp")
                                                .arg(QRandomGenerator::global()->generate64(), 16, 16, QChar(u'0')));
         if (const auto bad = request.headers.firstInvalid()) {

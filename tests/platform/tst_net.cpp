@@ -4,6 +4,7 @@
 #include "rawserver.h"
 
 #include "platform/dispatch/dispatch.h"
+#include "platform/files/tempdir.h"
 #include "platform/net/session.h"
 
 #include <QCryptographicHash>
@@ -175,7 +176,7 @@ void TestNet::largeMultipartIsStreamedFromAFile()
 
     // Same parts, but above a small threshold: the body goes through a file.
     MultipartFormData streamed = memory;
-    const QString dir = privateTemporaryDirectory();
+    const QString dir = orvix::platform::files::privateTemporaryDirectory();
     const int filesBefore = int(QDir(dir).entryList(QDir::Files).size());
     std::optional<DataResponse> out;
     Session::shared().upload(streamed, server.url("/up").toString(), {}, nullptr,
