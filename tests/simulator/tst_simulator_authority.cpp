@@ -131,6 +131,8 @@ private slots:
         net::Session::shared().cookieStore().removeAll();
     }
 
+    void aadhaarNumberCheck_data();
+    void aadhaarNumberCheck();
     void signInPageAndCaptcha();
     void otpRequest_data();
     void otpRequest();
@@ -213,6 +215,34 @@ private:
     LogCapture quiet;
     Simulator sim;
 };
+
+void TestSimulatorAuthority::aadhaarNumberCheck_data()
+{
+    QTest::addColumn<QString>("number");
+    QTest::addColumn<bool>("valid");
+    // The authority's published sample residents.
+    QTest::newRow("sample 999941057058") << "999941057058" << true;
+    QTest::newRow("sample 999971658847") << "999971658847" << true;
+    QTest::newRow("sample 999999990019") << "999999990019" << true;
+    QTest::newRow("wrong check digit") << "999941057059" << false;
+    QTest::newRow("adjacent digits swapped") << "999914057058" << false;
+    QTest::newRow("grouped with blanks") << "9999 4105 7058" << false;
+    QTest::newRow("empty") << "" << false;
+    // These pass the check digit alone (a letter counted as 0, other scripts' digits by value).
+    QTest::newRow("starts with 1") << "123456789010" << false;
+    QTest::newRow("starts with 0") << "012345678906" << false;
+    QTest::newRow("eleven digits") << "99994105700" << false;
+    QTest::newRow("letter O for a zero") << "999941O57058" << false;
+    QTest::newRow("Devanagari digits") << QStringLiteral("\u096F\u096F\u096F\u096F\u096A\u0967\u0966\u096B\u096D\u0966\u096B\u096E")
+                                       << false;
+}
+
+void TestSimulatorAuthority::aadhaarNumberCheck()
+{
+    QFETCH(QString, number);
+    QFETCH(bool, valid);
+    QCOMPARE(Authority::isValidAadhaar(number), valid);
+}
 
 void TestSimulatorAuthority::signInPageAndCaptcha()
 {
