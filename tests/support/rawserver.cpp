@@ -82,6 +82,7 @@ void RawServer::onConnection()
             if (buffer->size() < end + 4 + length)
                 return;
             req.body = buffer->mid(end + 4, length);
+            req.raw = buffer->left(end + 4 + length);
             buffer->remove(0, end + 4 + length);
             m_requests.append(req);
             const RawReply reply = m_handler ? m_handler(req) : RawReply::http(200, "{}");

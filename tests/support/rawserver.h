@@ -17,6 +17,7 @@ struct RawRequest {
     QByteArray target;                          // path and query as sent
     QList<QPair<QByteArray, QByteArray>> headers; // names exactly as received
     QByteArray body;
+    QByteArray raw;                             // head and body, byte for byte
     QByteArray header(const QByteArray &name) const; // first, ignoring case
     bool hasHeader(const QByteArray &name) const;
     QByteArray path() const { return target.left(target.indexOf('?') < 0 ? target.size() : target.indexOf('?')); }
