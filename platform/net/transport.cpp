@@ -240,7 +240,7 @@ bool sameOrigin(const QUrl &a, const QUrl &b)
 } // namespace
 
 struct Transfer::Private {
-    enum class Stop { none, redirect, tooLarge, fileWrite, replyComplete };
+    enum class Stop { none, redirect, tooLarge, fileWrite };
 
     Transfer *q;
     URLRequest request;
@@ -262,7 +262,6 @@ struct Transfer::Private {
     HTTPURLResponse current;
     int pendingStatus = 0;
     bool headDone = false;
-    qint64 expectedLength = -1;
     qint64 received = 0;
     QByteArray hopBody;
     Stop stop = Stop::none;
@@ -309,7 +308,6 @@ struct Transfer::Private {
         current.url = request.url;
         pendingStatus = 0;
         headDone = false;
-        expectedLength = -1;
         received = 0;
         hopBody.clear();
         stop = Stop::none;
@@ -499,7 +497,6 @@ struct Transfer::Private {
         }
         curl_off_t declared = -1;
         curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &declared);
-        expectedLength = declared;
         if (declared > limits.maximumBodySize) {
             stop = Stop::tooLarge;
             return false;
@@ -513,8 +510,6 @@ struct Transfer::Private {
         } else if (declared > 0) {
             hopBody.reserve(qsizetype(declared));
         }
-        if (declared == 0)
-            replyMayBeComplete();
         return true;
     }
 
@@ -550,26 +545,7 @@ struct Transfer::Private {
         } else {
             d->hopBody.append(data, qsizetype(length));
         }
-        if (d->received == d->expectedLength)
-            d->replyMayBeComplete();
         return size_t(length);
-    }
-
-    // A server may answer before the request body is all out and stop
-    // reading it; libcurl keeps sending when that reply asks to close the
-    // connection. Once the declared body is in, the reply is ours.
-    void replyMayBeComplete()
-    {
-        if (!sendsBody())
-            return;
-        CURL *hop = easy;
-        QMetaObject::invokeMethod(q, [this, hop] {
-            if (easy != hop || finished)
-                return; // libcurl ended the hop itself
-            stop = Stop::replyComplete;
-            endHop();
-            complete();
-        }, Qt::QueuedConnection);
     }
 
     static size_t onRead(char *buffer, size_t size, size_t count, void *userdata)
@@ -617,9 +593,6 @@ struct Transfer::Private {
         case Stop::fileWrite:
             fail(NetError::sessionTaskFailed(NetError::TransportFailure::fileWriteFailed,
                                              downloadFile ? downloadFile->errorString() : QString()));
-            return;
-        case Stop::replyComplete:
-            complete();
             return;
         case Stop::none:
             break;
