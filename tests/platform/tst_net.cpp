@@ -10,6 +10,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QNetworkCookie>
+#include <QNetworkProxy>
 #include <QSslKey>
 #include <QThread>
 #include <QtTest>
@@ -98,6 +99,7 @@ private slots:
     void replyBodiesAreBounded();
     void attemptsEndInBoundedTime();
     void errorReplyDuringUploadIsHandedOver();
+    void plainHttpGoesThroughAProxyInAbsoluteForm();
 };
 
 void TestNet::replyFraming()
@@ -633,6 +635,20 @@ void TestNet::errorReplyDuringUploadIsHandedOver()
         QCOMPARE(out->attempts, 1);
         QCOMPARE(server.requests().size(), 1);
     }
+}
+
+void TestNet::plainHttpGoesThroughAProxyInAbsoluteForm()
+{
+    RawServer proxy([](const RawRequest &) { return RawReply::http(200, "via proxy", "text/plain"); });
+    const QNetworkProxy before = QNetworkProxy::applicationProxy();
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", proxy.port()));
+    const DataResponse r = run(get(QUrl("http://upstream.example/path?q=1")));
+    QNetworkProxy::setApplicationProxy(before);
+    QCOMPARE(r.data.value_or("none"), QByteArray("via proxy"));
+    QCOMPARE(proxy.requests().size(), 1);
+    QCOMPARE(proxy.requests().constFirst().method, QByteArray("GET"));
+    QCOMPARE(proxy.requests().constFirst().target, QByteArray("http://upstream.example/path?q=1"));
+    QCOMPARE(proxy.requests().constFirst().header("Host"), QByteArray("upstream.example"));
 }
 
 QTEST_MAIN(TestNet)
