@@ -255,6 +255,8 @@ struct Transfer::Private {
     curl_slist *headerList = nullptr;
     std::unique_ptr<QFile> bodySource;
     QTimer idleTimer;
+    QElapsedTimer clock;
+    qint64 lastActivity = 0;
     QTimer attemptTimer;
     char errorText[CURL_ERROR_SIZE] = {};
 
@@ -278,7 +280,13 @@ struct Transfer::Private {
     {
         idleTimer.setSingleShot(true);
         attemptTimer.setSingleShot(true);
+        clock.start();
         QObject::connect(&idleTimer, &QTimer::timeout, q, [this] {
+            const qint64 quiet = clock.elapsed() - lastActivity;
+            if (quiet < limits.idleTimeoutMs) {
+                idleTimer.start(int(limits.idleTimeoutMs - quiet));
+                return;
+            }
             abortHop(NetError::sessionTaskFailed(NetError::TransportFailure::timedOut,
                                                  QStringLiteral("no activity for %1 ms").arg(limits.idleTimeoutMs)));
         });
@@ -295,7 +303,8 @@ struct Transfer::Private {
         return request.body.size() > 0 || m == HTTPMethod::POST || m == HTTPMethod::PUT || m == HTTPMethod::PATCH;
     }
 
-    void touch() { idleTimer.start(limits.idleTimeoutMs); }
+    // Noted, not re-armed: the timer checks on expiry how long it has been quiet.
+    void touch() { lastActivity = clock.elapsed(); }
 
     void startHop()
     {
@@ -374,6 +383,7 @@ struct Transfer::Private {
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList);
 
         touch();
+        idleTimer.start(limits.idleTimeoutMs);
         CURL *hop = easy;
         CurlMulti::instance().add(hop, [this, hop](CURLcode code) {
             if (easy == hop)
