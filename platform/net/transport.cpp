@@ -240,7 +240,7 @@ bool sameOrigin(const QUrl &a, const QUrl &b)
 } // namespace
 
 struct Transfer::Private {
-    enum class Stop { none, redirect, tooLarge, fileWrite };
+    enum class Stop { none, redirect, tooLarge, fileWrite, badFraming };
 
     Transfer *q;
     URLRequest request;
@@ -495,6 +495,17 @@ struct Transfer::Private {
     {
         headDone = true;
         current.statusCode = pendingStatus;
+        // libcurl 7.88 takes one of two different lengths; the body's end is then unknown.
+        QByteArray length;
+        for (const HTTPHeader &h : std::as_const(current.headers)) {
+            if (h.name.compare("Content-Length", Qt::CaseInsensitive) != 0)
+                continue;
+            if (!length.isNull() && h.value != length) {
+                stop = Stop::badFraming;
+                return false;
+            }
+            length = h.value;
+        }
         storeCookies();
 
         const int status = current.statusCode;
@@ -603,6 +614,10 @@ struct Transfer::Private {
         case Stop::fileWrite:
             fail(NetError::sessionTaskFailed(NetError::TransportFailure::fileWriteFailed,
                                              downloadFile ? downloadFile->errorString() : QString()));
+            return;
+        case Stop::badFraming:
+            fail(NetError::sessionTaskFailed(NetError::TransportFailure::badServerResponse,
+                                             QStringLiteral("conflicting Content-Length")));
             return;
         case Stop::none:
             break;

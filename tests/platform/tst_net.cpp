@@ -138,9 +138,13 @@ void TestNet::truncatedRepliesAreTransportFailures()
             return RawReply::raw("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly this");
         if (r.path() == "/garbage")
             return RawReply::raw("SPDY nonsense\r\n\r\n");
+        if (r.path() == "/no-colon")
+            return RawReply::raw("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nNo colon here\r\n\r\nok");
+        if (r.path() == "/two-lengths")
+            return RawReply::raw("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 5\r\n\r\nokay!");
         return RawReply::raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nA\r\nabc");
     });
-    for (const char *path : {"/short", "/garbage", "/chunk"}) {
+    for (const char *path : {"/short", "/garbage", "/chunk", "/no-colon", "/two-lengths"}) {
         const DataResponse r = run(get(server.url(path)));
         QVERIFY2(r.error.has_value(), path);
         QVERIFY(r.error->isSessionTaskFailed());
