@@ -345,6 +345,7 @@ struct Transfer::Private {
         curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L); // a proxy tunnel's reply is not ours
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(limits.idleTimeoutMs));
         curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(limits.maximumBodySize));
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
