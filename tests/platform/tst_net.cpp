@@ -576,10 +576,9 @@ void TestNet::replyBodiesAreBounded()
         });
         QTRY_VERIFY_WITH_TIMEOUT(out.has_value(), 15000);
         error = out->error;
-        QVERIFY(out->fileURL.isEmpty() || accepted);
+        QVERIFY(out->fileURL.isEmpty());
         if (!accepted)
             QCOMPARE(int(QDir(dir).entryList(QDir::Files).size()), filesBefore); // nothing of it kept
-        attempts = 1;
     } else {
         auto retrier = std::make_shared<CountingRetrier>();
         const DataResponse r = run(get(server.url("/b")), retrier);
@@ -594,8 +593,9 @@ void TestNet::replyBodiesAreBounded()
     }
     QVERIFY(error);
     QCOMPARE_CASE(error->kind(), NetError::Kind::responseTooLarge);
-    QCOMPARE(attempts, 1);                      // not sent again
-    QCOMPARE(server.requests().size(), 1);
+    QCOMPARE(server.requests().size(), 1); // not sent again
+    if (!download)
+        QCOMPARE(attempts, 1);
 }
 
 void TestNet::attemptsEndInBoundedTime()
