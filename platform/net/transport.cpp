@@ -179,7 +179,7 @@ private:
     }
 
     CURLM *m_multi = nullptr;
-    QTimer m_timer;
+    QTimer m_timer{this}; // moves with us
     QHash<curl_socket_t, Watch> m_sockets;
     QHash<CURL *, Done> m_done;
 };
