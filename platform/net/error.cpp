@@ -60,6 +60,22 @@ NetError NetError::responseValidationFailed(int statusCode)
     return e;
 }
 
+NetError NetError::redirectRefused(const QString &reason)
+{
+    NetError e;
+    e.m_kind = Kind::redirectRefused;
+    e.m_detail = reason;
+    return e;
+}
+
+NetError NetError::responseTooLarge(qint64 limit)
+{
+    NetError e;
+    e.m_kind = Kind::responseTooLarge;
+    e.m_sizeLimit = limit;
+    return e;
+}
+
 static QString transportSentence(NetError::TransportFailure f)
 {
     using F = NetError::TransportFailure;
@@ -106,6 +122,10 @@ QString NetError::localizedDescription() const
         return QStringLiteral("The reply could not be read.");
     case Kind::responseValidationFailed:
         return QStringLiteral("The reply's status code was not acceptable: %1.").arg(m_statusCode);
+    case Kind::redirectRefused:
+        return QStringLiteral("The server redirected the request where it may not go: %1.").arg(m_detail);
+    case Kind::responseTooLarge:
+        return QStringLiteral("The reply is larger than the %1 bytes allowed.").arg(m_sizeLimit);
     }
     return QStringLiteral("The request failed.");
 }
@@ -121,6 +141,8 @@ QString toString(NetError::Kind kind)
     case K::multipartEncodingFailed: return QStringLiteral("multipartEncodingFailed");
     case K::responseSerializationFailed: return QStringLiteral("responseSerializationFailed");
     case K::responseValidationFailed: return QStringLiteral("responseValidationFailed");
+    case K::redirectRefused: return QStringLiteral("redirectRefused");
+    case K::responseTooLarge: return QStringLiteral("responseTooLarge");
     }
     return QStringLiteral("unknown");
 }
@@ -166,6 +188,8 @@ QString NetError::debugDescription() const
         return QStringLiteral("responseSerializationFailed(reason: %1)").arg(toString(m_reason));
     case Kind::responseValidationFailed:
         return QStringLiteral("responseValidationFailed(reason: unacceptableStatusCode(code: %1))").arg(m_statusCode);
+    case Kind::responseTooLarge:
+        return QStringLiteral("responseTooLarge(limit: %1 bytes)").arg(m_sizeLimit);
     default:
         return QStringLiteral("%1(%2)").arg(toString(m_kind), m_detail);
     }
