@@ -91,7 +91,8 @@ void AadhaarRecordProcessing::openArchive(const QString &zipPath)
     // once the record and the archive bytes are in memory, on every way out.
     struct Leftovers {
         QString zip, folder, xml;
-        ~Leftovers()
+        ~Leftovers() { remove(); }
+        void remove() const
         {
             QFile::remove(xml);
             if (QFileInfo(folder).isSymLink())
@@ -110,6 +111,7 @@ void AadhaarRecordProcessing::openArchive(const QString &zipPath)
              + (error.failure == platform::zip::UnzipFailure::none ? QStringLiteral("the unzip folder cannot be made")
                                                                     : error.description()));
         line(QStringLiteral("SOMETHING WENT WRONG"));
+        leftovers.remove(); // before the report: gone once the host hears of it
         auto me = recordSelf();
         dispatch::asyncMain([me] { me->reportArchiveFailure(); });
         return;

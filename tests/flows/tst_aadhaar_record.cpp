@@ -253,10 +253,21 @@ void TestAadhaarRecord::hostileArchiveTakesTheFailedUnzipPath()
     QVERIFY(s->ErrorView->isHidden());
     LogCapture log;
     s->openArchive(zip);
+    QVERIFY(log.contains("The archive could not be opened: unsafe entry: "));
     QVERIFY(log.contains("SOMETHING WENT WRONG"));
     QTRY_VERIFY(!s->ErrorView->isHidden());
     QVERIFY(!QFile::exists(escape));
     QVERIFY(!s->aadhaarModel);
+    QVERIFY(!QFile::exists(zip));
+
+    // An archive without the XML file stops silently, and leaves nothing either.
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(simulator::makeOfflineKycArchive("<x/>", "readme.txt", "9736"));
+    file.close();
+    s->openArchive(zip);
+    QVERIFY(log.contains("UNZIPPED"));
+    QVERIFY(!QFile::exists(zip));
+    QVERIFY(!QFile::exists(AadhaarRecordProcessing::unzipDirectory()));
 }
 
 void TestAadhaarRecord::archiveWithoutReplyTextIsReported()
