@@ -115,7 +115,7 @@ void kitProcessing(benchmark::State &state, const QString &zipPath)
 void plainPass(benchmark::State &state, const QString &zipPath)
 {
     for (auto _ : state) {
-        archive *a = archive_read_new();
+        struct archive *a = archive_read_new();
         archive_read_support_format_zip_seekable(a);
         archive_read_add_passphrase(a, shareCode.toLatin1().constData());
         archive_entry *entry = nullptr;
