@@ -218,6 +218,8 @@ void Authority::reset()
     m_captchaRefused = m_sessionInactive = m_loginRefused = m_loginInternalError = false;
     m_tokenRefused = m_downloadRefused = m_archiveDamaged = m_lineBreaks = false;
     m_archiveShareCode.clear();
+    m_archiveForm = simulator::ArchiveForm::traditional;
+    m_archiveFile.clear();
     m_documentOptions = {};
 }
 
@@ -494,7 +496,11 @@ Reply Authority::download(const Request &request)
     served.xmlFileName = QStringLiteral("offlineaadhaar") + stamp + QStringLiteral(".xml");
     served.shareCode = m_archiveShareCode.isEmpty() ? shareCode : m_archiveShareCode;
     QString error;
-    served.archive = simulator::makeOfflineKycArchive(served.xml, served.xmlFileName, served.shareCode, &error);
+    if (m_archiveFile.isEmpty())
+        served.archive = simulator::makeOfflineKycArchive(served.xml, served.xmlFileName, served.shareCode, &error,
+                                                          m_archiveForm);
+    else
+        served = ServedDocument{.archive = m_archiveFile}; // its document is not known here
     if (served.archive.isEmpty())
         return downloadRefusal(500, QStringLiteral("The offline e-KYC could not be made: ") + error);
     if (m_archiveDamaged)
