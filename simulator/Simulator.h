@@ -46,6 +46,9 @@ public:
     // The resident page's base, ending in '/': the page is this + "offline-kyc".
     QString residentPortalUrl() const;
 
+    // An Aadhaar number the authority and the resident page accept.
+    static QString sampleAadhaarNumber() { return QStringLiteral("987654321012"); }
+
     Backend &backend() { return *m_backend; }
     DigiLocker &digiLocker() { return *m_digiLocker; }
     Authority &authority() { return *m_authority; }
