@@ -303,6 +303,8 @@ void DemoWindow::setUpPhone()
     m_messages->setWordWrap(true);
     m_messages->setSelectionMode(QAbstractItemView::NoSelection);
     m_messages->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_messages->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_messages->setResizeMode(QListView::Adjust);
     auto *layout = new QVBoxLayout(m_phone);
     layout->setContentsMargins(14, 14, 14, 14);
     layout->addWidget(title);
