@@ -17,6 +17,7 @@
 #include <QHash>
 #include <QObject>
 #include <QUrl>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -53,6 +54,9 @@ public:
     DigiLocker &digiLocker() { return *m_digiLocker; }
     Authority &authority() { return *m_authority; }
     ResidentPortal &residentPortal() { return *m_residentPortal; }
+
+    // One line per request answered (see HttpServer::logLine); none by default.
+    void setRequestLog(std::function<void(const QString &line)> log);
 
     void addRoute(Route route);
     void addRoutes(const QList<Route> &routes);
