@@ -357,6 +357,7 @@ void DemoWindow::startRun()
     m_step = Step::start;
     m_consentGiven = false;
     m_pageShot = false;
+    m_consentProbe = false;
     m_entry = OrvixEntryPoint::create(m_merchant->text(), m_user->text(), m_options.successUrl, m_options.failureUrl,
                                       *mode, m_host);
     m_entry->orvixEntryDelegate = m_receiver;
@@ -424,24 +425,31 @@ void DemoWindow::autopilotStep()
 void DemoWindow::autopilotConsent()
 {
     auto screen = std::dynamic_pointer_cast<DigiLockerViewController>(m_host->presentedViewController());
-    if (!screen || !screen->webcontentView || m_consentGiven || screen->webcontentView->isLoading())
+    if (!screen || !screen->webcontentView || m_consentGiven || m_consentProbe || screen->webcontentView->isLoading())
         return;
     const QString label = m_options.deny ? QStringLiteral("Deny") : QStringLiteral("Allow");
     const bool press = m_pageShot;
+    // One script at a time, so that the button is pressed once.
+    m_consentProbe = true;
     screen->webcontentView->evaluateJavaScript(
         consentScript(label, press),
-        [this, label, press](const QVariant &result, const std::optional<platform::web::WebError> &) {
-            if (!result.toBool() || m_consentGiven)
+        [self = QPointer<DemoWindow>(this), label, press](const QVariant &result,
+                                                          const std::optional<platform::web::WebError> &) {
+            if (!self)
+                return;
+            DemoWindow *const window = self;
+            window->m_consentProbe = false;
+            if (!result.toBool() || window->m_consentGiven)
                 return;
             if (!press) {
-                if (!m_pageShot) {
-                    m_pageShot = true;
-                    setStatus(QStringLiteral("DigiLocker consent page shown."));
-                    screenshot(QStringLiteral("digilocker-consent"));
+                if (!window->m_pageShot) {
+                    window->m_pageShot = true;
+                    window->setStatus(QStringLiteral("DigiLocker consent page shown."));
+                    window->screenshot(QStringLiteral("digilocker-consent"));
                 }
                 return;
             }
-            m_consentGiven = true;
+            window->m_consentGiven = true;
             printLine(QStringLiteral("autopilot: pressed ") + label);
         });
 }

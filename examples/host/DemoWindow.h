@@ -104,6 +104,7 @@ private:
     Step m_step = Step::start;
     bool m_consentGiven = false;
     bool m_pageShot = false;
+    bool m_consentProbe = false; // a consent script is running
     int m_shots = 0;
     int m_exitStatus = exitNoReport;
 };
