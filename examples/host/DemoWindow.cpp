@@ -310,6 +310,10 @@ void DemoWindow::setUpPhone()
     layout->addWidget(title);
     layout->addWidget(hint);
     layout->addWidget(m_messages, 1);
+    auto *empty = new QListWidgetItem(QStringLiteral("No messages yet."));
+    empty->setForeground(QColor(0x57, 0x60, 0x6A));
+    empty->setFlags(Qt::NoItemFlags);
+    m_messages->addItem(empty);
     m_phone->resize(300, height());
 
     connect(&m_simulator.authority(), &orvix::sim::Authority::otpSent, this, &DemoWindow::onTextMessage);
@@ -322,6 +326,8 @@ void DemoWindow::onTextMessage(const QString &uid, const QString &otp)
     auto *item = new QListWidgetItem(QStringLiteral("AUTHORITY  %1\n%2 is your one-time password for Aadhaar %3. "
                                                     "Do not share it with anyone.")
                                          .arg(QTime::currentTime().toString(QStringLiteral("HH:mm")), otp, masked));
+    if (m_messages->count() == 1 && m_messages->item(0)->flags() == Qt::NoItemFlags)
+        delete m_messages->takeItem(0); // "No messages yet."
     m_messages->addItem(item);
     m_messages->scrollToBottom();
     if (m_phone)
