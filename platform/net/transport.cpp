@@ -353,6 +353,7 @@ struct Transfer::Private {
         curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Private::onBody);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024); // fewer wake-ups for large bodies
         if (!limits.certificateAuthorities.isEmpty()) {
             const QByteArray path = QFile::encodeName(limits.certificateAuthorities);
             curl_easy_setopt(easy, CURLOPT_CAINFO, path.constData());
