@@ -1,5 +1,7 @@
 #include "platform/net/error.h"
 
+#include "platform/log/log.h"
+
 namespace orvix::platform::net {
 
 NetError NetError::sessionTaskFailed(TransportFailure failure, const QString &detail)
@@ -85,7 +87,7 @@ QString NetError::localizedDescription() const
     case Kind::sessionTaskFailed:
         return QStringLiteral("The request failed: %1").arg(transportSentence(m_transport));
     case Kind::invalidURL:
-        return QStringLiteral("The address is not a valid URL: %1").arg(m_detail);
+        return QStringLiteral("The address is not a valid URL: %1").arg(log::redactedURL(m_detail));
     case Kind::invalidHeaders:
         return QStringLiteral("The request header \"%1\" cannot be sent.").arg(m_detail);
     case Kind::parameterEncodingFailed:
@@ -166,6 +168,8 @@ QString NetError::debugDescription() const
         return QStringLiteral("responseSerializationFailed(reason: %1)").arg(toString(m_reason));
     case Kind::responseValidationFailed:
         return QStringLiteral("responseValidationFailed(reason: unacceptableStatusCode(code: %1))").arg(m_statusCode);
+    case Kind::invalidURL:
+        return QStringLiteral("invalidURL(%1)").arg(log::redactedURL(m_detail));
     default:
         return QStringLiteral("%1(%2)").arg(toString(m_kind), m_detail);
     }

@@ -7,12 +7,14 @@
 
 #include "orvix_ios_native_sdk/core/OrvixEntryPoint.h"
 #include "orvix_ios_native_sdk/core/internal/EndpointOverride.h"
+#include "orvix_ios_native_sdk/core/internal/EntryPointAccess.h"
 #include "platform/net/session.h"
 #include "simulator/Simulator.h"
 
 #include <QtTest>
 
 using namespace orvix;
+using orvix::internal::EntryPointAccess;
 using orvix::sim::Backend;
 using orvix::sim::Override;
 
@@ -295,17 +297,34 @@ void TestFlowSelection::apiFlowEndsSilently()
     QVERIFY(!log.contains("<--- digilockerFlow -->"));
 }
 
+// A host reaches none of the run's steps, nor the report.
+template <typename T>
+concept hostReachesSteps = requires(T &ep, const QString &key) {
+    ep.reportToHost(QVariantMap());
+} || requires(T &ep, const QString &key) { ep.nextPriorityKey(key); }
+  || requires(T &ep, const QString &key) { ep.runHealthCheck(key); }
+  || requires(T &ep, const QString &key) { ep.proceedAfterHealthCheck(key); }
+  || requires(T &ep, const QString &key) { ep.updateHealthStatus(true, key); }
+  || requires(T &ep) { ep.launchFlow(std::nullopt); }
+  || requires(T &ep, const QString &key) { ep.handleHealthCheckResponse(QVariant(), key); }
+  || requires(T &ep) { ep.handleHealthCheckFailure(std::declval<Error>()); };
+static_assert(!hostReachesSteps<OrvixEntryPoint>);
+
 void TestFlowSelection::nextPriorityKey()
 {
     auto ep = makeEntryPoint();
+    const auto next = [&](const QString &key) { return EntryPointAccess::nextPriorityKey(*ep, key); };
     ep->addConfig({Config::digilockerFlow, Config::myAadhaarUidaiFlow, Config::residentUidaiAadhaarFlow});
-    QCOMPARE(ep->nextPriorityKey("priorityCall_3"), QString("END"));
-    QCOMPARE(ep->nextPriorityKey("priorityCall_2"), QString("priorityCall_3"));
-    QCOMPARE(ep->nextPriorityKey("garbage"), QString("priorityCall_2"));
-    QCOMPARE(ep->nextPriorityKey(""), QString("priorityCall_2"));
+    QCOMPARE(next("priorityCall_3"), QString("END"));
+    QCOMPARE(next("priorityCall_2"), QString("priorityCall_3"));
+    QCOMPARE(next("garbage"), QString("priorityCall_2"));
+    QCOMPARE(next(""), QString("priorityCall_2"));
+    // Past the largest number: no overflow into a small or negative key.
+    QCOMPARE(next("priorityCall_9223372036854775807"), QString("END"));
+    QCOMPARE(next("priorityCall_99999999999999999999"), QString("END"));
     ep->addConfig({Config::digilockerFlow, Config::myAadhaarUidaiFlow, Config::residentUidaiAadhaarFlow,
                    Config::digilockerFlow});
-    QCOMPARE(ep->nextPriorityKey("priorityCall_3"), QString("priorityCall_4"));
+    QCOMPARE(next("priorityCall_3"), QString("priorityCall_4"));
 }
 
 QTEST_MAIN(TestFlowSelection)
