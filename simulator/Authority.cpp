@@ -191,7 +191,7 @@ QList<Route> Authority::routes()
     const QRegularExpression refused(QRegularExpression::anchoredPattern(
         QRegularExpression::escape(pathStart + loginPath) + QStringLiteral("/(?:failed|invalidsession)")));
     // Pages a redirect may reach take any method.
-    return {
+    QList<Route> all{
         Route{portalRoute, "GET", portal, [this](const Request &r) { return this->portal(r); }},
         Route{authorizeRoute, "GET", pathPattern(pathStart + authorizePath),
               [this](const Request &r) { return authorize(r); }},
@@ -204,10 +204,26 @@ QList<Route> Authority::routes()
               [this](const Request &r) { return download(r); }},
         Route{callbackRoute, {}, pathPattern(pathStart + callbackPath), [this](const Request &r) { return callback(r); }},
     };
+    for (Route &route : all) {
+        route.handler = [this, name = route.name, handle = std::move(route.handler)](const Request &r) {
+            record(name, r);
+            return handle(r);
+        };
+    }
+    return all;
+}
+
+void Authority::record(const QString &route, const Request &request)
+{
+    QByteArray target = QUrl::toPercentEncoding(request.path, "/!$&'()*+,;=:@~");
+    if (!request.query.isEmpty())
+        target += '?' + request.query.toUtf8();
+    m_recorded.append({request.method + ' ' + target, route, request.headers, request.body});
 }
 
 void Authority::reset()
 {
+    m_recorded.clear();
     m_sessions.clear();
     m_sessionOrder.clear();
     m_codes.clear();

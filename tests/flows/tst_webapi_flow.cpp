@@ -15,8 +15,10 @@
 #include "simulator/documents/OfflineKycArchive.h"
 
 #include <QAbstractButton>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrlQuery>
 #include <QtTest>
@@ -90,6 +92,33 @@ QString lastToast()
     return toasts.isEmpty() ? QString() : toasts.last().message;
 }
 
+const QByteArray browserAgent = "Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/537.36 (KHTML, like Gecko) "
+                                "Chrome/96.0.4664.110 Safari/537.36";
+
+// The header fields the kit sets, in order; what the transport adds (host,
+// length, connection, cookies, an agent or accept field of its own) is left out.
+sim::HeaderList kitFields(const sim::HeaderList &headers)
+{
+    static const QList<QByteArray> transport{"host", "content-length", "connection", "cookie", "accept-encoding",
+                                             "expect"};
+    sim::HeaderList out;
+    for (const auto &field : headers) {
+        const QByteArray name = field.first.toLower();
+        if (transport.contains(name) || (name == "user-agent" && field.second != browserAgent)
+            || (name == "accept" && field.second == "*/*"))
+            continue;
+        out.append(field);
+    }
+    return out;
+}
+
+// Base64url of SHA-256 without padding, as RFC 7636 defines S256.
+QByteArray s256(const QByteArray &verifier)
+{
+    return QCryptographicHash::hash(verifier, QCryptographicHash::Sha256)
+        .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+}
+
 } // namespace
 
 class TestWebApiFlow : public QObject {
@@ -129,6 +158,9 @@ private:
     void reachOtpPanel(const std::shared_ptr<NewAadhaarFlowVC> &screen);
     void typeOtpAndVerify(const std::shared_ptr<NewAadhaarFlowVC> &screen);
     void waitForErrorPanel(const std::shared_ptr<NewAadhaarFlowVC> &screen);
+    // Compares the run's six requests to the authority with the wire
+    // contract, field by field; returns the secrets they carried.
+    QStringList checkAuthorityRequests(const QString &captcha, const QString &otp);
 
     sim::Simulator m_sim;
     QWidget m_window;
@@ -227,6 +259,109 @@ void TestWebApiFlow::waitForErrorPanel(const std::shared_ptr<NewAadhaarFlowVC> &
     QTRY_VERIFY(!screen->popupLoader->isAnimating());
 }
 
+QStringList TestWebApiFlow::checkAuthorityRequests(const QString &captcha, const QString &otp)
+{
+    // The kit's own requests: not the web view's portal page, nor the pages the
+    // login's redirects pass (the authorize page again, the callback).
+    QList<Authority::RawRequest> sent;
+    QByteArray code;
+    for (const Authority::RawRequest &r : m_sim.authority().recordedRequests()) {
+        if (r.route == Authority::callbackRoute)
+            code = QUrlQuery(QString::fromUtf8(r.requestLine.mid(r.requestLine.indexOf('?') + 1)))
+                       .queryItemValue("code", QUrl::FullyEncoded).toUtf8();
+        const bool redirected = r.route == Authority::authorizeRoute && !sent.isEmpty()
+            && sent.last().route == Authority::loginRoute;
+        if (r.route != Authority::portalRoute && r.route != Authority::callbackRoute && !redirected)
+            sent.append(r);
+    }
+    [&] { QCOMPARE(sent.size(), 6); }();
+    if (sent.size() != 6)
+        return {};
+    for (const Authority::RawRequest &r : sent)
+        [&] { QVERIFY2(sim::headerValue(r.headers, "Connection") == "close", r.requestLine.constData()); }();
+
+    // 1. Authorization with a fresh S256 challenge.
+    const QByteArray authorizeStart = "GET /uidai/access/oauth/authorize?grant_type=authorization_code&response_type=code"
+                                      "&client_id=myAadhaar&scope=READ&code_challenge_method=S256&code_challenge=";
+    [&] {
+        QVERIFY2(sent[0].requestLine.startsWith(authorizeStart), sent[0].requestLine.constData());
+        QCOMPARE(kitFields(sent[0].headers),
+                 (sim::HeaderList{{"accept", "text/html,application/xhtml+xml,application/xml;q=0.9,image/avif,"
+                                             "image/webp,image/apng,*/*;q=0.8,application/signed-exchange;v=b3;q=0.9"},
+                                  {"accept-language", "en-GB,en;q=0.9"},
+                                  {"cache-control", "no-cache"},
+                                  {"pragma", "no-cache"},
+                                  {"upgrade-insecure-requests", "1"}}));
+        QCOMPARE(sent[0].body, QByteArray());
+    }();
+    const QByteArray challenge = sent[0].requestLine.mid(authorizeStart.size());
+
+    // 2. Captcha, 3. one-time password: the browser's agent.
+    [&] {
+        QCOMPARE(sent[1].requestLine, QByteArray("GET /uidai/generateCaptcha"));
+        QCOMPARE(kitFields(sent[1].headers), (sim::HeaderList{{"User-Agent", browserAgent}}));
+        QCOMPARE(sent[2].requestLine, QByteArray("POST /uidai/generateOTPForOAuth"));
+        QCOMPARE(kitFields(sent[2].headers),
+                 (sim::HeaderList{{"User-Agent", browserAgent}, {"Content-Type", "application/json"}}));
+        QCOMPARE(QJsonDocument::fromJson(sent[2].body).object(),
+                 (QJsonObject{{"uid", m_number}, {"captcha", captcha},
+                              {"captchaTxnId", m_sim.requestsTo(Authority::otpRoute).value(0).jsonObject().value("captchaTxnId")}}));
+    }();
+
+    // 4. Login: a form of five fields in this order.
+    const QRegularExpression loginForm(QStringLiteral("^_csrf=([0-9A-Za-z-]+)&captcha=%1&otp=%2&submit=Login&uid=%3$")
+                                           .arg(captcha, otp, m_number));
+    const QRegularExpressionMatch login = loginForm.match(QString::fromUtf8(sent[3].body));
+    [&] {
+        QCOMPARE(sent[3].requestLine, QByteArray("POST /uidai/login"));
+        QCOMPARE(kitFields(sent[3].headers), (sim::HeaderList{{"User-Agent", browserAgent},
+                                                              {"Content-Type", "application/x-www-form-urlencoded"}}));
+        QVERIFY2(login.hasMatch(), sent[3].body.constData());
+    }();
+
+    // 5. Token: the code and this authorization's verifier in the query, a
+    // JSON body of one empty member under the form type.
+    const QByteArray tokenStart =
+        "POST /uidai/access/oauth/token?client_id=myAadhaar&grant_type=authorization_code&code_verifier=";
+    const QByteArray tokenEnd = "&code=" + code;
+    const QByteArray verifier = sent[4].requestLine.mid(tokenStart.size(),
+                                                        sent[4].requestLine.size() - tokenStart.size() - tokenEnd.size());
+    [&] {
+        QVERIFY(!code.isEmpty());
+        QVERIFY2(sent[4].requestLine.startsWith(tokenStart) && sent[4].requestLine.endsWith(tokenEnd),
+                 sent[4].requestLine.constData());
+        QVERIFY(QRegularExpression("^[A-Za-z0-9._~-]{43,128}$").match(QString::fromLatin1(verifier)).hasMatch());
+        QCOMPARE(s256(verifier), challenge);
+        QCOMPARE(kitFields(sent[4].headers), (sim::HeaderList{{"Content-Type", "application/x-www-form-urlencoded"}}));
+        QCOMPARE(sent[4].body, QByteArray(R"({"":""})"));
+    }();
+
+    // 6. Download: eleven fields in order, three under quoted names.
+    const QByteArray device = sim::headerValue(sent[5].headers, "transactionId");
+    const QByteArray token = sim::headerValue(sent[5].headers, "Authorization").mid(7);
+    [&] {
+        QCOMPARE(sent[5].requestLine, QByteArray("POST /uidai/eAadhaarService/api/oauth/downloadOfflineEkyc"));
+        QVERIFY(QRegularExpression("^([0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12})?$")
+                    .match(QString::fromLatin1(device)).hasMatch());
+        QVERIFY(!token.isEmpty());
+        QCOMPARE(kitFields(sent[5].headers),
+                 (sim::HeaderList{{"transactionId", device},
+                                  {"X-Request-ID", device},
+                                  {"Authorization", "Bearer " + token},
+                                  {"'Accept'", "application/json, text/plain, */*"},
+                                  {"'Connection'", "keep-alive"},
+                                  {"Pragma", "no-cache"},
+                                  {"Cache-Control", "no-cache"},
+                                  {"Accept-Language", "en_IN"},
+                                  {"sec-ch-ua", R"(" Not A;Brand";v="99", "Chromium";v="96", "Google Chrome";v="96")"},
+                                  {"sec-ch-ua-mobile", "?0"},
+                                  {"'Referer'", m_sim.authorityPortalUrl().toUtf8()},
+                                  {"Content-Type", "application/json"}}));
+        QCOMPARE(QJsonDocument::fromJson(sent[5].body).object(), (QJsonObject{{"shareCode", "9736"}, {"uid", m_number}}));
+    }();
+    return {login.captured(1), QString::fromUtf8(code), QString::fromUtf8(verifier), QString::fromUtf8(token)};
+}
+
 void TestWebApiFlow::wholeRoadReachesTheHost_data()
 {
     QTest::addColumn<bool>("wrappedArchive");
@@ -267,7 +402,8 @@ void TestWebApiFlow::wholeRoadReachesTheHost()
     // Typed as one run of digits, shown in groups of four.
     QTest::keyClicks(screen->aadhaarNoTF, m_number);
     QCOMPARE(screen->aadhaarNoTF->text(), m_number.left(4) + ' ' + m_number.mid(4, 4) + ' ' + m_number.mid(8));
-    QTest::keyClicks(screen->captchaTF, m_sim.authority().currentCaptcha());
+    const QString captcha = m_sim.authority().currentCaptcha();
+    QTest::keyClicks(screen->captchaTF, captcha);
     QAbstractButton *checkBox = button(screen, "checkBoxBtn");
     QTest::mouseClick(checkBox, Qt::LeftButton);
     QVERIFY(screen->isAgree);
@@ -322,10 +458,21 @@ void TestWebApiFlow::wholeRoadReachesTheHost()
             QVERIFY2(!r.hasHeader(APIHandler::credentialHeaderName), qPrintable(r.path));
     }
     QCOMPARE(m_sim.requestsTo(Authority::tokenRoute).size(), 1);
-    // No personal data in the log.
+    const QStringList exchanged = checkAuthorityRequests(captcha, m_sim.authority().lastOtp());
+    QCOMPARE(exchanged.size(), 4);
+
+    // No secret or personal value in the whole log of the run: not the
+    // number, password, captcha, CSRF token, code, verifier, access token,
+    // credential, record, nor any run of the photograph's Base64.
     const QString log = m_log->joined();
-    for (const QString &secret : {m_number, doc.name, doc.dob, doc.street, m_sim.authority().lastOtp()})
-        QVERIFY2(!log.contains(secret), qPrintable(secret));
+    QStringList secrets{m_number, m_sim.authority().lastOtp(), captcha, Backend::defaultCredential, doc.name, doc.dob,
+                        doc.street};
+    secrets += exchanged;
+    for (const QString &secret : secrets)
+        QVERIFY2(!secret.isEmpty() && !log.contains(secret), qPrintable(secret));
+    const QString photo = QString::fromLatin1(doc.photo.toBase64());
+    for (qsizetype i = 0; i + 24 <= photo.size(); i += 12)
+        QVERIFY2(!log.contains(photo.mid(i, 24)), qPrintable(photo.mid(i, 24)));
 
     QVERIFY(m_receiver->reports.isEmpty());
     QTest::mouseClick(button(screen, "proceedBtn"), Qt::LeftButton);
