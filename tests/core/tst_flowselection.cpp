@@ -173,6 +173,21 @@ void TestFlowSelection::refusedCheckStopsTheRun()
     QVERIFY(log.lines().contains("ERROR: SOMETHING WENT WRONG"));
     QVERIFY(!log.contains("<--- digilockerFlow -->")); // even though the first was available
 
+    // A transport failure of a later check ends the run the same way.
+    m_sim.clearOverrides();
+    m_sim.clearRecords();
+    m_receiver->reports.clear();
+    m_sim.setOverride(Backend::path("v1/resource/" + webApi + "/state"), Override::dropConnection());
+    auto dropped = makeEntryPoint();
+    dropped->addConfig({Config::digilockerFlow, Config::myAadhaarUidaiFlow, Config::residentUidaiAadhaarFlow});
+    dropped->beginKYCFLow();
+    QTRY_COMPARE(m_receiver->reports.size(), 1);
+    settle();
+    QCOMPARE(m_receiver->reports.size(), 1);
+    QCOMPARE(message(m_receiver->reports[0]), QString("You are offline! please check your internet connection."));
+    QCOMPARE(m_sim.requestsTo(Backend::resourceStateRoute).size(), 3); // the second sent twice, the third never
+    QVERIFY(!log.contains("<--- digilockerFlow -->"));
+
     // An unknown credential is refused by the backend the same way.
     m_sim.clearOverrides();
     m_receiver->reports.clear();
