@@ -92,6 +92,15 @@ QString lastToast()
     return toasts.isEmpty() ? QString() : toasts.last().message;
 }
 
+// The route answers with a redirect to `location`.
+Override redirectTo(const QByteArray &location)
+{
+    Override o;
+    o.reply.status = 302;
+    o.reply.headers.append({"Location", location});
+    return o;
+}
+
 const QByteArray browserAgent = "Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/537.36 (KHTML, like Gecko) "
                                 "Chrome/96.0.4664.110 Safari/537.36";
 
@@ -133,7 +142,10 @@ private slots:
     void submitChecksRunInOrder();
     void fieldsRefuseLongerText();
     void refusedCaptchaRenewsIt();
+    void reloadedCaptchaIsRead_data();
+    void reloadedCaptchaIsRead();
     void inactiveSessionStartsOver();
+    void refusedLoginAsksForTheOtpAgain_data();
     void refusedLoginAsksForTheOtpAgain();
     void refusalsShowTheErrorPanel_data();
     void refusalsShowTheErrorPanel();
@@ -143,6 +155,7 @@ private slots:
     void droppedConnectionInterrupts();
     void unusableRepliesToastTheirError_data();
     void unusableRepliesToastTheirError();
+    void nonJsonDownloadOnlyStopsTheLoader_data();
     void nonJsonDownloadOnlyStopsTheLoader();
     void offlineRefusesTheVerifyStep();
     void backAtAnyStepReportsAfterDismissal_data();
@@ -477,6 +490,7 @@ void TestWebApiFlow::wholeRoadReachesTheHost()
     QVERIFY(m_receiver->reports.isEmpty());
     QTest::mouseClick(button(screen, "proceedBtn"), Qt::LeftButton);
     QTRY_COMPARE(m_receiver->reports.size(), 1);
+    QCOMPARE(m_receiver->screenWasUp, QList<bool>{true}); // reported, then dismissed
     const QVariantMap report = m_receiver->reports[0];
     QCOMPARE(report.value("status"), QVariant(true));
     QCOMPARE(report.value("userInfo").toMap(), expectedUserInfo(doc));
@@ -566,6 +580,57 @@ void TestWebApiFlow::refusedCaptchaRenewsIt()
     QCOMPARE(screen->aadhaarNoTF->text().remove(' '), m_number);
 }
 
+void TestWebApiFlow::reloadedCaptchaIsRead_data()
+{
+    // The reply to the reload; an invalid override: the authority's own.
+    QTest::addColumn<Override>("reply");
+    QTest::newRow("new captcha") << Override{};
+    QTest::newRow("message not JSON") << Override::errorBody(200, QJsonObject{{"sessionActive", true},
+                                                                                {"message", "<html>busy</html>"}});
+    QTest::newRow("no picture") << Override::errorBody(200, QJsonObject{{"sessionActive", true},
+                                                                          {"message", R"({"transactionId":"tx-np"})"}});
+    QTest::newRow("session over") << Override::errorBody(200, QJsonObject{{"sessionActive", false}});
+}
+
+void TestWebApiFlow::reloadedCaptchaIsRead()
+{
+    QFETCH(Override, reply);
+    auto screen = start();
+    QVERIFY(screen);
+    waitForCaptcha(screen);
+    const std::optional<QString> firstId = screen->captchaId;
+    const QImage firstPicture = screen->captchaImgView->image();
+    const QJsonObject replyBody = QJsonDocument::fromJson(reply.reply.body).object();
+    if (!replyBody.isEmpty())
+        m_sim.setOverride(Authority::captchaRoute, reply.times(1));
+    QTest::mouseClick(button(screen, "reloadCaptchaBtn"), Qt::LeftButton);
+    QVERIFY(!screen->popupLoader->isAnimating());
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim.requestsTo(Authority::captchaRoute).size(), 2, 15000);
+
+    const QString message = replyBody.value("message").toString();
+    if (replyBody.isEmpty()) {
+        QTRY_VERIFY_WITH_TIMEOUT(screen->captchaId != firstId, 15000);
+        QVERIFY(!screen->captchaImgView->image().isNull());
+        QVERIFY(screen->captchaImgView->image() != firstPicture);
+    } else if (!replyBody.value("sessionActive").toBool()) {
+        // The authorization starts over, then a new captcha.
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim.requestsTo(Authority::captchaRoute).size(), 3, 15000);
+        QCOMPARE(m_sim.requestsTo(Authority::authorizeRoute).size(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(screen->captchaId != firstId, 15000);
+    } else if (message.startsWith('<')) {
+        // Unusable: logged, nothing changes.
+        QTRY_VERIFY_WITH_TIMEOUT(m_log->contains("erroMsg"), 15000);
+        QCOMPARE(screen->captchaId, firstId);
+        QCOMPARE(screen->captchaImgView->image(), firstPicture);
+    } else {
+        // No picture clears the old one; the new transaction counts.
+        QTRY_COMPARE_WITH_TIMEOUT(screen->captchaId, std::optional<QString>("tx-np"), 15000);
+        QVERIFY(screen->captchaImgView->image().isNull());
+    }
+    QVERIFY(lastToast().isEmpty());
+    QVERIFY(m_receiver->reports.isEmpty());
+}
+
 void TestWebApiFlow::inactiveSessionStartsOver()
 {
     m_sim.authority().setSessionInactive(true);
@@ -589,9 +654,23 @@ void TestWebApiFlow::inactiveSessionStartsOver()
     QVERIFY(m_receiver->reports.isEmpty());
 }
 
+void TestWebApiFlow::refusedLoginAsksForTheOtpAgain_data()
+{
+    // Empty: the authority's own refusal; else where the login redirects to.
+    QTest::addColumn<QByteArray>("location");
+    QTest::newRow("failed") << QByteArray();
+    QTest::newRow("invalid session, another error")
+        << QByteArray("/" + Authority::invalidSessionPath.toUtf8() + "?error=Session%20timed%20out");
+    QTest::newRow("failed without an error item") << QByteArray("/" + Authority::loginFailedPath.toUtf8());
+}
+
 void TestWebApiFlow::refusedLoginAsksForTheOtpAgain()
 {
-    m_sim.authority().setLoginRefused(true);
+    QFETCH(QByteArray, location);
+    if (location.isEmpty())
+        m_sim.authority().setLoginRefused(true);
+    else
+        m_sim.setOverride(Authority::loginRoute, redirectTo(location));
     auto screen = start();
     QVERIFY(screen);
     reachOtpPanel(screen);
@@ -619,6 +698,8 @@ void TestWebApiFlow::refusalsShowTheErrorPanel_data()
     QTest::newRow("login: internal error") << 0 << Authority::internalErrorText << Authority::internalErrorText;
     QTest::newRow("token refused") << 1 << QString() << QString();
     QTest::newRow("download refused") << 2 << Authority::tokenExpiredText << QString("Session expired.");
+    // Neither refused nor a code: the token is asked for with an empty code.
+    QTest::newRow("login without a code") << 3 << QString() << QString();
 }
 
 void TestWebApiFlow::refusalsShowTheErrorPanel()
@@ -627,8 +708,11 @@ void TestWebApiFlow::refusalsShowTheErrorPanel()
     QFETCH(QString, panel);
     QFETCH(QString, toast);
     Authority &authority = m_sim.authority();
-    step == 0 ? authority.setLoginInternalError(true)
-              : step == 1 ? authority.setTokenRefused(true) : authority.setDownloadRefused(true);
+    if (step == 3)
+        m_sim.setOverride(Authority::loginRoute, redirectTo("/" + Authority::callbackPath.toUtf8() + "?state=s"));
+    else
+        step == 0 ? authority.setLoginInternalError(true)
+                  : step == 1 ? authority.setTokenRefused(true) : authority.setDownloadRefused(true);
     auto screen = start();
     QVERIFY(screen);
     const QString before = screen->errorTextLbl->text();
@@ -638,10 +722,13 @@ void TestWebApiFlow::refusalsShowTheErrorPanel()
     QCOMPARE(screen->errorTextLbl->text(), panel.isEmpty() ? before : panel);
     QCOMPARE(lastToast(), toast);
     // The next step is never asked for, and the host hears nothing.
-    const QString next = QList<QString>{Authority::tokenRoute, Authority::downloadRoute, Backend::documentsRoute}[step];
+    const QString next = QList<QString>{Authority::tokenRoute, Authority::downloadRoute, Backend::documentsRoute,
+                                        Authority::downloadRoute}[step];
     QCOMPARE(m_sim.requestsTo(next).size(), 0);
     QVERIFY(m_receiver->reports.isEmpty());
     QCOMPARE(m_log->contains("<----ERROR--->"), step == 2);
+    if (step == 3)
+        QVERIFY(m_sim.requestsTo(Authority::tokenRoute).value(0).query.endsWith("&code="));
 }
 
 void TestWebApiFlow::unusableArchiveIsReported_data()
@@ -704,15 +791,21 @@ void TestWebApiFlow::unusableRepliesToastTheirError_data()
 {
     QTest::addColumn<QString>("route");
     QTest::addColumn<Override>("reply");
-    QTest::newRow("authorization not UTF-8") << Authority::authorizeRoute << Override::text(200, "\xff\xfe\xfd");
-    QTest::newRow("captcha not JSON") << Authority::captchaRoute << Override::htmlPage(200);
-    QTest::newRow("password request not JSON") << Authority::otpRoute << Override::htmlPage(502);
+    QTest::addColumn<QString>("toast"); // empty: the error's description, whatever it says
+    QTest::newRow("authorization not UTF-8") << Authority::authorizeRoute << Override::text(200, "\xff\xfe\xfd")
+                                             << QString();
+    QTest::newRow("captcha not JSON") << Authority::captchaRoute << Override::htmlPage(200) << QString();
+    QTest::newRow("password request not JSON") << Authority::otpRoute << Override::htmlPage(502) << QString();
+    QTest::newRow("password refused without a message")
+        << Authority::otpRoute << Override::errorBody(200, QJsonObject{{"status", false}, {"sessionActive", true}})
+        << QString("Please enter valid captcha");
 }
 
 void TestWebApiFlow::unusableRepliesToastTheirError()
 {
     QFETCH(QString, route);
     QFETCH(Override, reply);
+    QFETCH(QString, toast);
     m_sim.setOverride(route, reply);
     auto screen = start();
     QVERIFY(screen);
@@ -726,20 +819,34 @@ void TestWebApiFlow::unusableRepliesToastTheirError()
         QTRY_VERIFY_WITH_TIMEOUT(m_log->contains("<---ERROR-->"), 15000);
     }
     QTRY_VERIFY_WITH_TIMEOUT(!lastToast().isEmpty(), 15000);
+    if (!toast.isEmpty())
+        QCOMPARE(lastToast(), toast);
     QTRY_VERIFY(!screen->popupLoader->isAnimating());
     QVERIFY(screen->aadhaarCaptchaView->isVisible());
     QVERIFY(!screen->ErrorView->isVisible());
     QVERIFY(m_receiver->reports.isEmpty());
 }
 
+void TestWebApiFlow::nonJsonDownloadOnlyStopsTheLoader_data()
+{
+    QTest::addColumn<QString>("route");
+    QTest::addColumn<Override>("reply");
+    QTest::newRow("download not JSON") << Authority::downloadRoute << Override::htmlPage(200);
+    // A refusal, not a transport failure: the loader stops, nothing more.
+    QTest::newRow("submission refused by the backend") << Backend::supplierRoute
+                                                       << Override::errorCode(500, "SUPPLIER_REJECTED");
+}
+
 void TestWebApiFlow::nonJsonDownloadOnlyStopsTheLoader()
 {
-    m_sim.setOverride(Authority::downloadRoute, Override::htmlPage(200));
+    QFETCH(QString, route);
+    QFETCH(Override, reply);
+    m_sim.setOverride(route, reply);
     auto screen = start();
     QVERIFY(screen);
     reachOtpPanel(screen);
     typeOtpAndVerify(screen);
-    QTRY_COMPARE_WITH_TIMEOUT(m_sim.requestsTo(Authority::downloadRoute).size(), 1, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim.requestsTo(route).size(), 1, 15000);
     QTRY_VERIFY_WITH_TIMEOUT(!screen->popupLoader->isAnimating(), 15000);
     QVERIFY(!screen->ErrorView->isVisible());
     QVERIFY(!screen->userInfoView->isVisible());
