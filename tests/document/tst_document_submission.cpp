@@ -57,6 +57,11 @@ std::shared_ptr<Outcome> run(const std::shared_ptr<OldAadhaarFlowViewModel> &mod
     return out;
 }
 
+// The supplier body is the chain's own: a host cannot build one.
+template <typename T>
+concept suppliesParameters = requires(const T &vm) { vm.makeSupplierParameters(QString()); };
+static_assert(!suppliesParameters<OldAadhaarFlowViewModel>);
+
 } // namespace
 
 // The chain has ended, every request is done, and exactly one closure ran.
