@@ -304,11 +304,12 @@ Reply Authority::authorize(const Request &request)
 {
     if (Session *signedIn = sessionOf(request); signedIn && signedIn->signedIn) {
         // Back from the login: the code goes to the client's redirect URI and the session ends.
-        const QString code = randomText(40);
+        // Codes hold '+' and '/', as Base64 text does: a client must escape them.
+        const QString code = randomText(38) + QStringLiteral("+/");
         keep(m_codes, m_codeOrder, code, Grant{signedIn->challenge, signedIn->challengeMethod, signedIn->uid});
         endSession(request);
         QUrl target = request.serverUrl.resolved(QUrl(callbackPath));
-        target.setQuery(QUrlQuery{{QStringLiteral("code"), code}});
+        target.setQuery(QUrlQuery{{QStringLiteral("code"), QString::fromLatin1(QUrl::toPercentEncoding(code))}});
         return redirect(target);
     }
 
@@ -438,7 +439,8 @@ Reply Authority::callback(const Request &) const
 
 Reply Authority::token(const Request &request)
 {
-    const QUrlQuery query(request.query);
+    // Read as a form decoder reads it: a bare '+' is a blank.
+    const QUrlQuery query(QString(request.query).replace(u'+', QLatin1String("%20")));
     if (decoded(query, QStringLiteral("client_id")) != clientId)
         return tokenError(401, QStringLiteral("invalid_client"), QStringLiteral("Unknown client."));
     if (decoded(query, QStringLiteral("grant_type")) != QLatin1String("authorization_code"))

@@ -281,7 +281,7 @@ QStringList TestWebApiFlow::checkAuthorityRequests(const QString &captcha, const
     for (const Authority::RawRequest &r : m_sim.authority().recordedRequests()) {
         if (r.route == Authority::callbackRoute)
             code = QUrlQuery(QString::fromUtf8(r.requestLine.mid(r.requestLine.indexOf('?') + 1)))
-                       .queryItemValue("code", QUrl::FullyEncoded).toUtf8();
+                       .queryItemValue("code", QUrl::FullyDecoded).toUtf8();
         const bool redirected = r.route == Authority::authorizeRoute && !sent.isEmpty()
             && sent.last().route == Authority::loginRoute;
         if (r.route != Authority::portalRoute && r.route != Authority::callbackRoute && !redirected)
@@ -336,11 +336,12 @@ QStringList TestWebApiFlow::checkAuthorityRequests(const QString &captcha, const
     // JSON body of one empty member under the form type.
     const QByteArray tokenStart =
         "POST /uidai/access/oauth/token?client_id=myAadhaar&grant_type=authorization_code&code_verifier=";
-    const QByteArray tokenEnd = "&code=" + code;
+    // The code holds '+' and '/': both escaped, as every reserved character.
+    const QByteArray tokenEnd = "&code=" + code.toPercentEncoding();
     const QByteArray verifier = sent[4].requestLine.mid(tokenStart.size(),
                                                         sent[4].requestLine.size() - tokenStart.size() - tokenEnd.size());
     [&] {
-        QVERIFY(!code.isEmpty());
+        QVERIFY(code.contains('+') && code.contains('/'));
         QVERIFY2(sent[4].requestLine.startsWith(tokenStart) && sent[4].requestLine.endsWith(tokenEnd),
                  sent[4].requestLine.constData());
         QVERIFY(QRegularExpression("^[A-Za-z0-9._~-]{43,128}$").match(QString::fromLatin1(verifier)).hasMatch());
@@ -372,7 +373,8 @@ QStringList TestWebApiFlow::checkAuthorityRequests(const QString &captcha, const
                                   {"Content-Type", "application/json"}}));
         QCOMPARE(QJsonDocument::fromJson(sent[5].body).object(), (QJsonObject{{"shareCode", "9736"}, {"uid", m_number}}));
     }();
-    return {login.captured(1), QString::fromUtf8(code), QString::fromUtf8(verifier), QString::fromUtf8(token)};
+    return {login.captured(1), QString::fromUtf8(code), QString::fromUtf8(code.toPercentEncoding()),
+            QString::fromUtf8(verifier), QString::fromUtf8(token)};
 }
 
 void TestWebApiFlow::wholeRoadReachesTheHost_data()
@@ -472,7 +474,7 @@ void TestWebApiFlow::wholeRoadReachesTheHost()
     }
     QCOMPARE(m_sim.requestsTo(Authority::tokenRoute).size(), 1);
     const QStringList exchanged = checkAuthorityRequests(captcha, m_sim.authority().lastOtp());
-    QCOMPARE(exchanged.size(), 4);
+    QCOMPARE(exchanged.size(), 5);
 
     // No secret or personal value in the whole log of the run: not the
     // number, password, captcha, CSRF token, code, verifier, access token,

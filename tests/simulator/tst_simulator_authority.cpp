@@ -202,7 +202,8 @@ private:
     QString signIn(const QString &query)
     {
         const QString csrf = beginSignIn(query);
-        return QUrlQuery(login(csrf, sim.authority().lastOtp()).value("resQuery").toUrl()).queryItemValue("code");
+        return QUrlQuery(login(csrf, sim.authority().lastOtp()).value("resQuery").toUrl())
+            .queryItemValue("code", QUrl::FullyDecoded);
     }
     QString accessToken()
     {
