@@ -5,6 +5,7 @@
 
 #include "receiver.h"
 
+#include "orvix_ios_native_sdk/core/FlowScreen.h"
 #include "orvix_ios_native_sdk/core/OrvixEntryPoint.h"
 #include "orvix_ios_native_sdk/core/internal/EndpointOverride.h"
 #include "orvix_ios_native_sdk/core/internal/EntryPointAccess.h"
@@ -324,6 +325,9 @@ concept hostReachesSteps = requires(T &ep, const QString &key) {
   || requires(T &ep, const QString &key) { ep.handleHealthCheckResponse(QVariant(), key); }
   || requires(T &ep) { ep.handleHealthCheckFailure(std::declval<Error>()); };
 static_assert(!hostReachesSteps<OrvixEntryPoint>);
+template <typename T>
+concept hostReachesScreenReport = requires(T &screen) { screen.reportToHost(QVariantMap()); };
+static_assert(!hostReachesScreenReport<FlowScreen>);
 
 void TestFlowSelection::nextPriorityKey()
 {
