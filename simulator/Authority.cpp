@@ -1,7 +1,5 @@
 #include "simulator/Authority.h"
 
-#include "orvix_ios_native_sdk/document/AadhaarHelper.h"
-
 #include "simulator/documents/OfflineKycArchive.h"
 
 #include <QBuffer>
@@ -236,6 +234,8 @@ void Authority::reset()
     m_captchaRefused = m_sessionInactive = m_loginRefused = m_loginInternalError = false;
     m_tokenRefused = m_downloadRefused = m_archiveDamaged = m_lineBreaks = false;
     m_archiveShareCode.clear();
+    m_archiveForm = simulator::ArchiveForm::traditional;
+    m_archiveFile.clear();
     m_documentOptions = {};
 }
 
@@ -245,7 +245,20 @@ bool Authority::isValidAadhaar(const QString &uid)
     if (uid.size() != 12 || uid.at(0) < u'2'
         || !std::all_of(uid.cbegin(), uid.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
         return false;
-    return AadhaarHelper().validateVerhoeff(uid);
+    // Verhoeff: the dihedral group D5 and its position permutation, as published.
+    static constexpr int d[10][10] = {
+        {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, {1, 2, 3, 4, 0, 6, 7, 8, 9, 5}, {2, 3, 4, 0, 1, 7, 8, 9, 5, 6},
+        {3, 4, 0, 1, 2, 8, 9, 5, 6, 7}, {4, 0, 1, 2, 3, 9, 5, 6, 7, 8}, {5, 9, 8, 7, 6, 0, 4, 3, 2, 1},
+        {6, 5, 9, 8, 7, 1, 0, 4, 3, 2}, {7, 6, 5, 9, 8, 2, 1, 0, 4, 3}, {8, 7, 6, 5, 9, 3, 2, 1, 0, 4},
+        {9, 8, 7, 6, 5, 4, 3, 2, 1, 0}};
+    static constexpr int p[8][10] = {
+        {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, {1, 5, 7, 6, 2, 8, 3, 0, 9, 4}, {5, 8, 0, 3, 7, 9, 6, 1, 4, 2},
+        {8, 9, 1, 6, 0, 4, 3, 5, 2, 7}, {9, 4, 5, 3, 1, 2, 6, 8, 7, 0}, {4, 2, 8, 6, 5, 7, 3, 9, 0, 1},
+        {2, 7, 9, 3, 8, 0, 6, 4, 1, 5}, {7, 0, 4, 6, 9, 1, 3, 2, 5, 8}};
+    int c = 0;
+    for (qsizetype i = 0; i < uid.size(); ++i)
+        c = d[c][p[i % 8][uid.at(uid.size() - 1 - i).unicode() - u'0']];
+    return c == 0;
 }
 
 QString Authority::s256(const QString &verifier)
@@ -501,7 +514,11 @@ Reply Authority::download(const Request &request)
     served.xmlFileName = QStringLiteral("offlineaadhaar") + stamp + QStringLiteral(".xml");
     served.shareCode = m_archiveShareCode.isEmpty() ? shareCode : m_archiveShareCode;
     QString error;
-    served.archive = simulator::makeOfflineKycArchive(served.xml, served.xmlFileName, served.shareCode, &error);
+    if (m_archiveFile.isEmpty())
+        served.archive = simulator::makeOfflineKycArchive(served.xml, served.xmlFileName, served.shareCode, &error,
+                                                          m_archiveForm);
+    else
+        served = ServedDocument{.archive = m_archiveFile}; // its document is not known here
     if (served.archive.isEmpty())
         return downloadRefusal(500, QStringLiteral("The offline e-KYC could not be made: ") + error);
     if (m_archiveDamaged)

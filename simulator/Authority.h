@@ -22,6 +22,7 @@
 // Drops and delays go through the simulator's overrides, by route name.
 
 #include "simulator/Http.h"
+#include "simulator/documents/OfflineKycArchive.h"
 #include "simulator/documents/OfflineKycDocumentGenerator.h"
 
 #include <QHash>
@@ -115,6 +116,11 @@ public:
     void setDownloadRefused(bool on) { m_downloadRefused = on; }
     // Bytes of the archive are changed after zipping.
     void setArchiveDamaged(bool on) { m_archiveDamaged = on; }
+    // How the archive is encrypted; traditional (the authority's form) after reset().
+    void setArchiveForm(simulator::ArchiveForm form) { m_archiveForm = form; }
+    // These bytes are served as the archive instead of a generated one
+    // (lastDocument() then holds no document); empty: generated.
+    void setArchiveFile(const QByteArray &archive) { m_archiveFile = archive; }
     // The archive is locked with this code instead of the one sent; empty: the one sent.
     void setArchiveShareCode(const QString &code) { m_archiveShareCode = code; }
     // "eKycXML" broken into lines of 76 characters (CRLF).
@@ -192,6 +198,8 @@ private:
     bool m_tokenRefused = false;
     bool m_downloadRefused = false;
     bool m_archiveDamaged = false;
+    simulator::ArchiveForm m_archiveForm = simulator::ArchiveForm::traditional;
+    QByteArray m_archiveFile;
     QString m_archiveShareCode;
     bool m_lineBreaks = false;
     simulator::OfflineKycOptions m_documentOptions;

@@ -1,8 +1,5 @@
 #include "simulator/Backend.h"
 
-#include "orvix_ios_native_sdk/core/APIHandler.h"
-#include "orvix_ios_native_sdk/core/BackendAPI.h"
-
 #include <QUrlQuery>
 #include <QUuid>
 
@@ -14,6 +11,37 @@ namespace {
 
 const QString placeholder = QStringLiteral("__id__");
 
+// The backend's contract, as its integrators are given it: one credential
+// header on every call, paths relative to the base URL, JSON bodies of strings.
+const QByteArray credentialHeader = QByteArrayLiteral("X-Kalmar-Auth-Credential-ID");
+const QString resourceStatePath = QStringLiteral("v1/resource/") + placeholder + QStringLiteral("/state");
+const QString documentsPath = QStringLiteral("documents");
+const QString documentObjectPath = QStringLiteral("documents/") + placeholder + QStringLiteral("/object");
+const QString initDocFetchPath = QStringLiteral("v1/suppliers/init-doc-fetch");
+const QString supplierPath = QStringLiteral("v1/suppliers/") + placeholder;
+const QString webhookPath = QStringLiteral("v1/webhook/DigiLocker");
+const QByteArray documentObjectPart = QByteArrayLiteral("attachment");
+
+// A body field: any string, or only the one value given.
+struct Field {
+    QString key;
+    std::optional<QString> value = std::nullopt;
+};
+const QList<Field> documentFields{{QStringLiteral("extension"), QStringLiteral("xml")},
+                                  {QStringLiteral("name"), QStringLiteral("aadhaar")},
+                                  {QStringLiteral("type"), QStringLiteral("aadhaar")}};
+const QList<Field> supplierFields{
+    {QStringLiteral("id")},    {QStringLiteral("aadhaarXMLToken")}, {QStringLiteral("name")},
+    {QStringLiteral("gender")}, {QStringLiteral("dob")},            {QStringLiteral("street")},
+    {QStringLiteral("city")},  {QStringLiteral("state")},           {QStringLiteral("district")},
+    {QStringLiteral("country")}, {QStringLiteral("pincode")}};
+const QList<Field> initDocFetchFields{{QStringLiteral("callbackUrl")},
+                                      {QStringLiteral("cancelUrl")},
+                                      {QStringLiteral("docType"), QStringLiteral("aadhaar")},
+                                      {QStringLiteral("username")}};
+const QList<Field> webhookFields{{QStringLiteral("transactionId")},
+                                 {QStringLiteral("status"), QStringLiteral("3")}};
+
 QString freshId()
 {
     return QUuid::createUuid().toString(QUuid::WithoutBraces);
@@ -24,25 +52,26 @@ Reply badRequest(const QString &message)
     return Reply::errorCode(400, QStringLiteral("BAD_REQUEST"), message);
 }
 
-// The keys of `keys` that `body` lacks or that hold neither a string nor,
-// when allowed, null.
-QStringList badFields(const QJsonObject &body, const QStringList &keys, bool nullAllowed = false)
+// The keys of `fields` that `body` lacks, or that hold neither the field's
+// string nor, when allowed, null.
+QStringList badFields(const QJsonObject &body, const QList<Field> &fields, bool nullAllowed = false)
 {
     QStringList bad;
-    for (const QString &key : keys) {
-        const QJsonValue v = body.value(key);
-        if (!v.isString() && !(nullAllowed && v.isNull()))
-            bad.append(key);
+    for (const Field &field : fields) {
+        const QJsonValue v = body.value(field.key);
+        const bool good = v.isString() ? !field.value || v.toString() == *field.value : nullAllowed && v.isNull();
+        if (!good)
+            bad.append(field.key);
     }
     return bad;
 }
 
-// A JSON object body with the given string fields, or the 400 that refuses it.
-std::optional<Reply> refuseBody(const Request &request, const QStringList &keys, bool nullAllowed = false)
+// A JSON object body with the given fields, or the 400 that refuses it.
+std::optional<Reply> refuseBody(const Request &request, const QList<Field> &fields, bool nullAllowed = false)
 {
     if (!request.json.isObject())
         return badRequest(QStringLiteral("the body is not a JSON object"));
-    const QStringList bad = badFields(request.jsonObject(), keys, nullAllowed);
+    const QStringList bad = badFields(request.jsonObject(), fields, nullAllowed);
     if (!bad.isEmpty())
         return badRequest(QStringLiteral("missing or invalid: ") + bad.join(QStringLiteral(", ")));
     return std::nullopt;
@@ -74,8 +103,8 @@ QList<Route> Backend::routes()
     // Every handler first checks the credential.
     auto guarded = [this](Reply (Backend::*handler)(const Request &)) {
         return [this, handler](const Request &request) {
-            const QString credential = QString::fromUtf8(request.header(APIHandler::credentialHeaderName));
-            if (!request.hasHeader(APIHandler::credentialHeaderName) || !m_credentials.contains(credential))
+            const QString credential = QString::fromUtf8(request.header(credentialHeader));
+            if (!request.hasHeader(credentialHeader) || !m_credentials.contains(credential))
                 return Reply::errorCode(401, QStringLiteral("UNAUTHORIZED"),
                                         QStringLiteral("missing or unknown merchant credential"));
             return (this->*handler)(request);
@@ -87,12 +116,12 @@ QList<Route> Backend::routes()
     };
     // init-doc-fetch comes before the supplier route, whose pattern also matches it.
     return {
-        route(resourceStateRoute, "GET", backend::resourceStatePath(placeholder), &Backend::resourceState),
-        route(documentsRoute, "POST", backend::documentsPath(), &Backend::createDocument),
-        route(documentObjectRoute, "POST", backend::documentObjectPath(placeholder), &Backend::storeObject),
-        route(initDocFetchRoute, "POST", backend::initDocFetchPath(), &Backend::initDocFetch),
-        route(supplierRoute, "POST", backend::supplierPath(placeholder), &Backend::supplier),
-        route(webhookRoute, "POST", backend::digiLockerWebhookPath(), &Backend::webhook),
+        route(resourceStateRoute, "GET", resourceStatePath, &Backend::resourceState),
+        route(documentsRoute, "POST", documentsPath, &Backend::createDocument),
+        route(documentObjectRoute, "POST", documentObjectPath, &Backend::storeObject),
+        route(initDocFetchRoute, "POST", initDocFetchPath, &Backend::initDocFetch),
+        route(supplierRoute, "POST", supplierPath, &Backend::supplier),
+        route(webhookRoute, "POST", webhookPath, &Backend::webhook),
     };
 }
 
@@ -110,7 +139,7 @@ Reply Backend::resourceState(const Request &request)
 
 Reply Backend::createDocument(const Request &request)
 {
-    if (auto refusal = refuseBody(request, backend::documentBody().keys()))
+    if (auto refusal = refuseBody(request, documentFields))
         return *refusal;
     QJsonObject body;
     if (m_documentIdField != DocumentIdField::missing) {
@@ -126,16 +155,16 @@ Reply Backend::storeObject(const Request &request)
     if (!request.parts)
         return badRequest(QStringLiteral("the body is not readable multipart/form-data"));
     const bool attached = std::any_of(request.parts->cbegin(), request.parts->cend(), [](const MultipartPart &p) {
-        return p.name == backend::documentObjectFieldName;
+        return p.name == documentObjectPart;
     });
     if (!attached)
-        return badRequest(QStringLiteral("no part named ") + QLatin1String(backend::documentObjectFieldName));
+        return badRequest(QStringLiteral("no part named ") + QString::fromLatin1(documentObjectPart));
     return Reply::json(200, QJsonObject{{QStringLiteral("status"), QStringLiteral("uploaded")}});
 }
 
 Reply Backend::initDocFetch(const Request &request)
 {
-    if (auto refusal = refuseBody(request, backend::initDocFetchBody({}, {}, {}).keys()))
+    if (auto refusal = refuseBody(request, initDocFetchFields))
         return *refusal;
     if (m_refusal)
         return Reply::json(m_refusal->status,
@@ -159,12 +188,7 @@ Reply Backend::supplier(const Request &request)
     const QString kind = request.captures.value(0);
     if (kind.isEmpty())
         return Reply::errorCode(404, QStringLiteral("NOT_FOUND"), QStringLiteral("no supplier kind"));
-    static const QStringList keys{
-        QStringLiteral("id"),     QStringLiteral("aadhaarXMLToken"), QStringLiteral("name"),
-        QStringLiteral("gender"), QStringLiteral("dob"),             QStringLiteral("street"),
-        QStringLiteral("city"),   QStringLiteral("state"),           QStringLiteral("district"),
-        QStringLiteral("country"), QStringLiteral("pincode")};
-    if (auto refusal = refuseBody(request, keys, true))
+    if (auto refusal = refuseBody(request, supplierFields, true))
         return *refusal;
     return Reply::json(200, QJsonObject{{QStringLiteral("status"), QStringLiteral("ok")},
                                         {QStringLiteral("kind"), kind},
@@ -173,7 +197,7 @@ Reply Backend::supplier(const Request &request)
 
 Reply Backend::webhook(const Request &request)
 {
-    if (auto refusal = refuseBody(request, backend::digiLockerWebhookBody({}).keys()))
+    if (auto refusal = refuseBody(request, webhookFields))
         return *refusal;
     return Reply::json(200, QJsonObject{});
 }

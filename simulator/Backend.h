@@ -1,7 +1,7 @@
 #pragma once
-// The kit's backend, under /backend/. Paths come from the kit's own
-// BackendAPI. Every request must carry a known merchant credential in the
-// credential header, else it gets 401 "UNAUTHORIZED".
+// The kit's backend, under /backend/, as its contract states it. Every
+// request must carry a known merchant credential in the credential header,
+// else it gets 401 "UNAUTHORIZED"; a body the contract does not allow gets 400.
 
 #include "simulator/Http.h"
 

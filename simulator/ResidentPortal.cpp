@@ -171,6 +171,8 @@ void ResidentPortal::reset()
     m_lastDocument.reset();
     m_lastDownload.reset();
     m_captchaRefused = m_messageWithheld = m_downloadRefused = m_archiveDamaged = m_downloadDropped = false;
+    m_archiveForm = simulator::ArchiveForm::traditional;
+    m_archiveFile.clear();
     m_documentOptions = {};
 }
 
@@ -343,7 +345,11 @@ Reply ResidentPortal::download(const Request &request, const QList<QPair<QByteAr
     served.xmlFileName = QStringLiteral("offlineaadhaar") + stamp + QStringLiteral(".xml");
     served.shareCode = shareCode;
     QString error;
-    served.archive = simulator::makeOfflineKycArchive(served.xml, served.xmlFileName, served.shareCode, &error);
+    if (m_archiveFile.isEmpty())
+        served.archive = simulator::makeOfflineKycArchive(served.xml, served.xmlFileName, served.shareCode, &error,
+                                                          m_archiveForm);
+    else
+        served = ServedDocument{.archive = m_archiveFile}; // its document is not known here
     if (served.archive.isEmpty()) {
         Reply reply = render(request, Step::password, QStringLiteral("The offline e-KYC could not be made: ") + error);
         reply.status = 500;

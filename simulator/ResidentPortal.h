@@ -27,6 +27,7 @@
 // captchaRoute for the picture. setDownloadDropped() drops the download only.
 
 #include "simulator/Http.h"
+#include "simulator/documents/OfflineKycArchive.h"
 #include "simulator/documents/OfflineKycDocumentGenerator.h"
 
 #include <QHash>
@@ -106,6 +107,11 @@ public:
     void setDownloadRefused(bool on) { m_downloadRefused = on; }
     // Bytes of the archive are changed after zipping.
     void setArchiveDamaged(bool on) { m_archiveDamaged = on; }
+    // How the archive is encrypted; traditional (the authority's form) after reset().
+    void setArchiveForm(simulator::ArchiveForm form) { m_archiveForm = form; }
+    // These bytes are served as the archive instead of a generated one
+    // (lastDocument() then holds no document); empty: generated.
+    void setArchiveFile(const QByteArray &archive) { m_archiveFile = archive; }
     // The download's connection is closed without a reply (the form post still answers).
     void setDownloadDropped(bool on) { m_downloadDropped = on; }
     // How the served document is generated.
@@ -158,6 +164,8 @@ private:
     bool m_messageWithheld = false;
     bool m_downloadRefused = false;
     bool m_archiveDamaged = false;
+    simulator::ArchiveForm m_archiveForm = simulator::ArchiveForm::traditional;
+    QByteArray m_archiveFile;
     bool m_downloadDropped = false;
     simulator::OfflineKycOptions m_documentOptions;
 };

@@ -87,11 +87,31 @@ void AadhaarRecordProcessing::openArchive(const QString &zipPath)
 {
     QMutexLocker lock(&filesMutex());
     const QString destination = unzipDirectory();
-    QString error;
+    // The identity document stays on disk no longer than this run needs it:
+    // once the record and the archive bytes are in memory, on every way out.
+    struct Leftovers {
+        QString zip, folder, xml;
+        ~Leftovers() { remove(); }
+        void remove() const
+        {
+            QFile::remove(xml);
+            if (QFileInfo(folder).isSymLink())
+                QFile::remove(folder);
+            else
+                QDir(folder).removeRecursively();
+            QFile::remove(zip);
+        }
+    } leftovers{zipPath, destination, temporaryDirectory() + QStringLiteral("aadhaar.xml")};
+
+    platform::zip::UnzipError error;
     const bool unzipped = emptyFolder(destination)
         && platform::zip::unzipFileAtPath(zipPath, destination, true, true, shareCode(), &error);
     if (!unzipped) {
+        line(QStringLiteral("The archive could not be opened: ")
+             + (error.failure == platform::zip::UnzipFailure::none ? QStringLiteral("the unzip folder cannot be made")
+                                                                    : error.description()));
         line(QStringLiteral("SOMETHING WENT WRONG"));
+        leftovers.remove(); // before the report: gone once the host hears of it
         auto me = recordSelf();
         dispatch::asyncMain([me] { me->reportArchiveFailure(); });
         return;

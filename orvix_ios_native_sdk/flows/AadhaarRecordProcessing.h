@@ -95,7 +95,9 @@ public:
     static QString unzipDirectory();
 
     // Step A: unzips "aadhaar.zip" with the share code and goes on with its
-    // XML file. A failed unzip queues reportArchiveFailure() on the main thread.
+    // XML file. A failed unzip logs its reason and queues
+    // reportArchiveFailure() on the main thread. On every way out the
+    // archive, the unzip folder and "aadhaar.xml" are removed.
     void openArchive(const QString &zipPath);
     // The same on a worker thread; the screen is let go on the main thread
     // afterwards, where its widgets live.

@@ -62,6 +62,22 @@ NetError NetError::responseValidationFailed(int statusCode)
     return e;
 }
 
+NetError NetError::redirectRefused(const QString &reason)
+{
+    NetError e;
+    e.m_kind = Kind::redirectRefused;
+    e.m_detail = reason;
+    return e;
+}
+
+NetError NetError::responseTooLarge(qint64 limit)
+{
+    NetError e;
+    e.m_kind = Kind::responseTooLarge;
+    e.m_sizeLimit = limit;
+    return e;
+}
+
 static QString transportSentence(NetError::TransportFailure f)
 {
     using F = NetError::TransportFailure;
@@ -108,6 +124,10 @@ QString NetError::localizedDescription() const
         return QStringLiteral("The reply could not be read.");
     case Kind::responseValidationFailed:
         return QStringLiteral("The reply's status code was not acceptable: %1.").arg(m_statusCode);
+    case Kind::redirectRefused:
+        return QStringLiteral("The server redirected the request where it may not go: %1.").arg(m_detail);
+    case Kind::responseTooLarge:
+        return QStringLiteral("The reply is larger than the %1 bytes allowed.").arg(m_sizeLimit);
     }
     return QStringLiteral("The request failed.");
 }
@@ -123,6 +143,8 @@ QString toString(NetError::Kind kind)
     case K::multipartEncodingFailed: return QStringLiteral("multipartEncodingFailed");
     case K::responseSerializationFailed: return QStringLiteral("responseSerializationFailed");
     case K::responseValidationFailed: return QStringLiteral("responseValidationFailed");
+    case K::redirectRefused: return QStringLiteral("redirectRefused");
+    case K::responseTooLarge: return QStringLiteral("responseTooLarge");
     }
     return QStringLiteral("unknown");
 }
@@ -161,13 +183,18 @@ QString toString(NetError::SerializationReason r)
 QString NetError::debugDescription() const
 {
     switch (m_kind) {
-    case Kind::sessionTaskFailed:
+    case Kind::sessionTaskFailed: {
+        // An unsupported URL is named in the detail: its query values stay out.
+        const QString detail = m_transport == TransportFailure::unsupportedURL ? log::redactedURL(m_detail) : m_detail;
         return QStringLiteral("sessionTaskFailed(error: %1%2)")
-            .arg(toString(m_transport), m_detail.isEmpty() ? QString() : QStringLiteral(", ") + m_detail);
+            .arg(toString(m_transport), detail.isEmpty() ? QString() : QStringLiteral(", ") + detail);
+    }
     case Kind::responseSerializationFailed:
         return QStringLiteral("responseSerializationFailed(reason: %1)").arg(toString(m_reason));
     case Kind::responseValidationFailed:
         return QStringLiteral("responseValidationFailed(reason: unacceptableStatusCode(code: %1))").arg(m_statusCode);
+    case Kind::responseTooLarge:
+        return QStringLiteral("responseTooLarge(limit: %1 bytes)").arg(m_sizeLimit);
     case Kind::invalidURL:
         return QStringLiteral("invalidURL(%1)").arg(log::redactedURL(m_detail));
     default:

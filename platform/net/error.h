@@ -16,6 +16,8 @@ public:
         multipartEncodingFailed,     // the multipart body cannot be written
         responseSerializationFailed, // the reply body cannot be read as asked
         responseValidationFailed,    // the reply's status is not acceptable
+        redirectRefused,             // a redirect the session may not follow
+        responseTooLarge,            // the reply body exceeds the session's bound
     };
 
     // Why a transfer failed (for sessionTaskFailed).
@@ -50,12 +52,15 @@ public:
     static NetError multipartEncodingFailed(const QString &detail);
     static NetError responseSerializationFailed(SerializationReason reason, const QString &detail = {});
     static NetError responseValidationFailed(int statusCode);
+    static NetError redirectRefused(const QString &reason);
+    static NetError responseTooLarge(qint64 limit);
 
     Kind kind() const { return m_kind; }
     bool isSessionTaskFailed() const { return m_kind == Kind::sessionTaskFailed; }
     TransportFailure transportFailure() const { return m_transport; }
     SerializationReason serializationReason() const { return m_reason; }
     int statusCode() const { return m_statusCode; }
+    qint64 sizeLimit() const { return m_sizeLimit; }
     QString detail() const { return m_detail; }
 
     // A sentence for a person.
@@ -70,6 +75,7 @@ private:
     TransportFailure m_transport = TransportFailure::none;
     SerializationReason m_reason = SerializationReason::none;
     int m_statusCode = 0;
+    qint64 m_sizeLimit = 0;
     QString m_detail;
 };
 

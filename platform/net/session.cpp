@@ -45,7 +45,7 @@ public:
         m_response.request = request;
         if (m_session->m_attemptObserver)
             m_session->m_attemptObserver(request, m_response.attempts);
-        m_transfer = new Transfer(request, m_session->m_cookies, m_session->m_timeoutMs.load(), {}, this);
+        m_transfer = new Transfer(request, m_session->m_cookies, m_session->limits(), {}, this);
         connect(m_transfer, &Transfer::finished, this, &PendingRequest::transferFinished);
         m_transfer->start();
     }
@@ -77,7 +77,10 @@ private:
     {
         m_response.error = error;
         const URLRequest asked = m_response.request.value_or(URLRequest{});
-        if (m_interceptor && m_interceptor->retry(asked, error) == RetryResult::retry) {
+        // Sending again cannot change what the server decided.
+        const bool final = error.kind() == NetError::Kind::redirectRefused
+            || error.kind() == NetError::Kind::responseTooLarge;
+        if (!final && m_interceptor && m_interceptor->retry(asked, error) == RetryResult::retry) {
             // Sent again at once, from the event loop rather than this stack.
             QMetaObject::invokeMethod(this, [this] { attempt(); }, Qt::QueuedConnection);
             return;
@@ -118,6 +121,23 @@ Session &Session::shared()
         return s;
     }();
     return *session;
+}
+
+TransferLimits Session::limits() const
+{
+    TransferLimits l;
+    l.idleTimeoutMs = m_timeoutMs.load();
+    l.attemptTimeoutMs = m_attemptTimeoutMs.load();
+    l.maximumBodySize = m_maximumBodySize.load();
+    QMutexLocker lock(&m_settingsMutex);
+    l.certificateAuthorities = m_certificateAuthorityFile;
+    return l;
+}
+
+void Session::setCertificateAuthorityFile(const QString &path)
+{
+    QMutexLocker lock(&m_settingsMutex);
+    m_certificateAuthorityFile = path;
 }
 
 void Session::setAttemptObserver(AttemptObserver observer)
@@ -189,7 +209,7 @@ void Session::download(URLRequest request, DownloadCompletion completion)
             dispatch::asyncGlobal([completion = std::move(completion), r] { completion(r); });
             return;
         }
-        auto *transfer = new Transfer(request, m_cookies, m_timeoutMs.load(), path, this);
+        auto *transfer = new Transfer(request, m_cookies, limits(), path, this);
         connect(transfer, &Transfer::finished, this, [this, transfer, path, completion = std::move(completion)] {
             transfer->deleteLater();
             DownloadResponse r;

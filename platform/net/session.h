@@ -77,9 +77,22 @@ public:
 
     CookieStore &cookieStore() { return *m_cookies; }
 
-    // Idle time-out of a request, 60 seconds unless changed.
+    // Idle time-out of a request, 60 seconds unless changed. It also bounds
+    // connecting and the TLS handshake.
     void setTimeoutInterval(int milliseconds) { m_timeoutMs = milliseconds; }
     int timeoutInterval() const { return m_timeoutMs; }
+
+    // Each attempt ends after this long in all, redirects included; 300 seconds unless changed.
+    void setAttemptTimeout(int milliseconds) { m_attemptTimeoutMs = milliseconds; }
+    int attemptTimeout() const { return m_attemptTimeoutMs; }
+
+    // A reply body larger than this ends the attempt with responseTooLarge; 128 MiB unless changed.
+    void setMaximumBodySize(qint64 bytes) { m_maximumBodySize = bytes; }
+    qint64 maximumBodySize() const { return m_maximumBodySize; }
+
+    // Test hook: also trust the certificate authorities in this PEM file.
+    // The kit never sets it; the system trust store is always used.
+    void setCertificateAuthorityFile(const QString &path);
 
     // Test hook: called on the main thread for every attempt that goes out.
     using AttemptObserver = std::function<void(const URLRequest &, int attempt)>;
@@ -92,7 +105,13 @@ private:
     friend class PendingRequest;
 
     CookieStore *m_cookies;
+    TransferLimits limits() const;
+
     std::atomic<int> m_timeoutMs{60000};
+    std::atomic<int> m_attemptTimeoutMs{300000};
+    std::atomic<qint64> m_maximumBodySize{128 * 1024 * 1024};
+    mutable QMutex m_settingsMutex;
+    QString m_certificateAuthorityFile;
     std::atomic<int> m_inFlight{0};
     AttemptObserver m_attemptObserver;
 };

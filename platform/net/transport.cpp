@@ -1,16 +1,20 @@
 #include "platform/net/transport.h"
 
+#include <QCoreApplication>
+#include <QFile>
+#include <QHash>
 #include <QNetworkCookie>
-#include <QSslSocket>
-#include <QTcpSocket>
+#include <QNetworkProxy>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
+
+#include <curl/curl.h>
+
+#include <mutex>
 
 namespace orvix::platform::net {
-
-namespace {
-constexpr qint64 maximumHeadSize = 64 * 1024;
-constexpr qint64 writeChunk = 64 * 1024;
-constexpr qint64 writeHighWater = 256 * 1024;
-} // namespace
 
 std::optional<QByteArray> HTTPURLResponse::value(const QByteArray &name) const
 {
@@ -52,487 +56,704 @@ void CookieStore::removeAll()
     setAllCookies({});
 }
 
-Transfer::Transfer(URLRequest request, CookieStore *cookies, int timeoutMs, QString downloadPath, QObject *parent)
-    : QObject(parent), m_request(std::move(request)), m_cookies(cookies), m_timeoutMs(timeoutMs),
-      m_downloadPath(std::move(downloadPath))
+namespace {
+
+// Headers that carry a credential of the request's origin; dropped once a
+// redirect leaves it. The first is the kit backend's merchant credential.
+const QByteArrayList originBoundHeaders{"X-Kalmar-Auth-Credential-ID", "Authorization", "Cookie"};
+
+// libcurl's multi interface driven by the Qt event loop of the thread that
+// runs the session: a socket notifier per socket and direction, one timer.
+class CurlMulti : public QObject {
+public:
+    using Done = std::function<void(CURLcode)>;
+
+    static CurlMulti &instance()
+    {
+        // Never destroyed: a transfer may still run while the program ends.
+        static CurlMulti *multi = new CurlMulti;
+        return *multi;
+    }
+
+    void add(CURL *easy, Done done)
+    {
+        m_done.insert(easy, std::move(done));
+        curl_multi_add_handle(m_multi, easy);
+    }
+
+    void remove(CURL *easy)
+    {
+        m_done.remove(easy);
+        curl_multi_remove_handle(m_multi, easy);
+    }
+
+private:
+    CurlMulti()
+    {
+        static std::once_flag once;
+        std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+        if (QCoreApplication *app = QCoreApplication::instance())
+            moveToThread(app->thread());
+        m_multi = curl_multi_init();
+        curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &CurlMulti::onSocket);
+        curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
+        curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &CurlMulti::onTimer);
+        curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
+        m_timer.setSingleShot(true);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        connect(&m_timer, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
+    }
+
+    struct Watch {
+        QSocketNotifier *read = nullptr;
+        QSocketNotifier *write = nullptr;
+    };
+
+    static void drop(QSocketNotifier *&notifier)
+    {
+        if (!notifier)
+            return;
+        // We may be inside this notifier's own signal.
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+        notifier = nullptr;
+    }
+
+    QSocketNotifier *watch(curl_socket_t s, QSocketNotifier::Type type, int flag)
+    {
+        auto *n = new QSocketNotifier(qintptr(s), type, this);
+        connect(n, &QSocketNotifier::activated, this, [this, s, flag] { act(s, flag); });
+        return n;
+    }
+
+    static int onSocket(CURL *, curl_socket_t s, int what, void *userp, void *)
+    {
+        auto *self = static_cast<CurlMulti *>(userp);
+        Watch &w = self->m_sockets[s];
+        const bool wantRead = what == CURL_POLL_IN || what == CURL_POLL_INOUT;
+        const bool wantWrite = what == CURL_POLL_OUT || what == CURL_POLL_INOUT;
+        if (what == CURL_POLL_REMOVE || !wantRead)
+            drop(w.read);
+        if (what == CURL_POLL_REMOVE || !wantWrite)
+            drop(w.write);
+        if (what == CURL_POLL_REMOVE) {
+            self->m_sockets.remove(s);
+            return 0;
+        }
+        if (wantRead && !w.read)
+            w.read = self->watch(s, QSocketNotifier::Read, CURL_CSELECT_IN);
+        if (wantWrite && !w.write)
+            w.write = self->watch(s, QSocketNotifier::Write, CURL_CSELECT_OUT);
+        return 0;
+    }
+
+    static int onTimer(CURLM *, long timeoutMs, void *userp)
+    {
+        auto *self = static_cast<CurlMulti *>(userp);
+        if (timeoutMs < 0)
+            self->m_timer.stop();
+        else
+            self->m_timer.start(int(timeoutMs));
+        return 0;
+    }
+
+    void act(curl_socket_t s, int flags)
+    {
+        int running = 0;
+        curl_multi_socket_action(m_multi, s, flags, &running);
+        // Hand over finished hops only once libcurl is out of its call.
+        QList<QPair<CURL *, CURLcode>> finished;
+        int left = 0;
+        while (CURLMsg *msg = curl_multi_info_read(m_multi, &left)) {
+            if (msg->msg == CURLMSG_DONE)
+                finished.append({msg->easy_handle, msg->data.result});
+        }
+        for (const auto &[easy, code] : finished) {
+            const auto it = m_done.find(easy);
+            if (it == m_done.end())
+                continue; // removed meanwhile
+            Done done = std::move(it.value());
+            m_done.erase(it);
+            done(code);
+        }
+    }
+
+    CURLM *m_multi = nullptr;
+    QTimer m_timer{this}; // moves with us
+    QHash<curl_socket_t, Watch> m_sockets;
+    QHash<CURL *, Done> m_done;
+};
+
+NetError::TransportFailure failureFor(CURLcode code)
 {
-    m_idleTimer.setSingleShot(true);
-    connect(&m_idleTimer, &QTimer::timeout, this, &Transfer::onTimeout);
+    using F = NetError::TransportFailure;
+    switch (code) {
+    case CURLE_COULDNT_CONNECT:
+        return F::connectionRefused;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return F::hostNotFound;
+    case CURLE_OPERATION_TIMEDOUT:
+        return F::timedOut;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_USE_SSL_FAILED:
+        return F::secureConnectionFailed;
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE:
+        return F::connectionLost;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_UNSUPPORTED_PROTOCOL: // after connecting: not an HTTP/1.x reply
+    case CURLE_BAD_CONTENT_ENCODING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+        return F::badServerResponse;
+    case CURLE_URL_MALFORMAT:
+        return F::unsupportedURL;
+    default:
+        return F::other;
+    }
+}
+
+bool isHttpScheme(const QString &scheme)
+{
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
+}
+
+bool sameOrigin(const QUrl &a, const QUrl &b)
+{
+    const QString scheme = a.scheme().toLower();
+    const int defaultPort = scheme == QLatin1String("https") ? 443 : 80;
+    return scheme == b.scheme().toLower() && a.host().compare(b.host(), Qt::CaseInsensitive) == 0
+        && a.port(defaultPort) == b.port(defaultPort);
+}
+
+} // namespace
+
+struct Transfer::Private {
+    enum class Stop { none, redirect, tooLarge, fileWrite, badFraming };
+
+    Transfer *q;
+    URLRequest request;
+    const QUrl origin;
+    bool leftOrigin = false;
+    QPointer<CookieStore> cookies;
+    TransferLimits limits;
+    QString downloadPath;
+    std::unique_ptr<QFile> downloadFile;
+
+    CURL *easy = nullptr;
+    curl_slist *headerList = nullptr;
+    std::unique_ptr<QFile> bodySource;
+    QTimer idleTimer;
+    QElapsedTimer clock;
+    qint64 lastActivity = 0;
+    QTimer attemptTimer;
+    char errorText[CURL_ERROR_SIZE] = {};
+
+    // The current hop.
+    HTTPURLResponse current;
+    int pendingStatus = 0;
+    bool headDone = false;
+    qint64 received = 0;
+    QByteArray hopBody;
+    Stop stop = Stop::none;
+
+    int redirects = 0;
+    bool finished = false;
+    std::optional<HTTPURLResponse> response;
+    QByteArray body;
+    std::optional<NetError> error;
+
+    Private(Transfer *owner, URLRequest r, CookieStore *c, TransferLimits l, QString path)
+        : q(owner), request(std::move(r)), origin(request.url), cookies(c), limits(std::move(l)),
+          downloadPath(std::move(path))
+    {
+        idleTimer.setSingleShot(true);
+        attemptTimer.setSingleShot(true);
+        clock.start();
+        QObject::connect(&idleTimer, &QTimer::timeout, q, [this] {
+            const qint64 quiet = clock.elapsed() - lastActivity;
+            if (quiet < limits.idleTimeoutMs) {
+                idleTimer.start(int(limits.idleTimeoutMs - quiet));
+                return;
+            }
+            abortHop(NetError::sessionTaskFailed(NetError::TransportFailure::timedOut,
+                                                 QStringLiteral("no activity for %1 ms").arg(limits.idleTimeoutMs)));
+        });
+        QObject::connect(&attemptTimer, &QTimer::timeout, q, [this] {
+            abortHop(NetError::sessionTaskFailed(
+                NetError::TransportFailure::timedOut,
+                QStringLiteral("no complete reply within %1 ms").arg(limits.attemptTimeoutMs)));
+        });
+    }
+
+    bool sendsBody() const
+    {
+        const HTTPMethod m = request.method;
+        return request.body.size() > 0 || m == HTTPMethod::POST || m == HTTPMethod::PUT || m == HTTPMethod::PATCH;
+    }
+
+    // Noted, not re-armed: the timer checks on expiry how long it has been quiet.
+    void touch() { lastActivity = clock.elapsed(); }
+
+    void startHop()
+    {
+        const QString scheme = request.url.scheme().toLower();
+        if (!isHttpScheme(scheme) || request.url.host().isEmpty()) {
+            fail(NetError::sessionTaskFailed(NetError::TransportFailure::unsupportedURL, request.url.toString()));
+            return;
+        }
+        current = HTTPURLResponse{};
+        current.url = request.url;
+        pendingStatus = 0;
+        headDone = false;
+        received = 0;
+        hopBody.clear();
+        stop = Stop::none;
+        errorText[0] = 0;
+
+        if (request.body.isFile()) {
+            bodySource = std::make_unique<QFile>(request.body.filePath);
+            if (!bodySource->open(QIODevice::ReadOnly)) {
+                fail(NetError::sessionTaskFailed(NetError::TransportFailure::other,
+                                                 QStringLiteral("cannot read the request body")));
+                return;
+            }
+        }
+
+        easy = curl_easy_init();
+        if (!easy) {
+            fail(NetError::sessionTaskFailed(NetError::TransportFailure::other, QStringLiteral("no transfer handle")));
+            return;
+        }
+        const QByteArray url = request.url.toEncoded(QUrl::RemoveFragment | QUrl::RemoveUserInfo);
+        curl_easy_setopt(easy, CURLOPT_URL, url.constData());
+        curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
+        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+        curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
+        curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
+        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L); // a proxy tunnel's reply is not ours
+        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(limits.idleTimeoutMs));
+        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(limits.maximumBodySize));
+        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Private::onHeader);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Private::onBody);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+        if (!limits.certificateAuthorities.isEmpty()) {
+            const QByteArray path = QFile::encodeName(limits.certificateAuthorities);
+            curl_easy_setopt(easy, CURLOPT_CAINFO, path.constData());
+        }
+        applyProxy();
+
+        const QByteArray method = methodName(request.method);
+        if (sendsBody()) {
+            curl_easy_setopt(easy, CURLOPT_POST, 1L);
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size()));
+            if (bodySource) {
+                curl_easy_setopt(easy, CURLOPT_READFUNCTION, &Private::onRead);
+                curl_easy_setopt(easy, CURLOPT_READDATA, this);
+                curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, &Private::onSeek);
+                curl_easy_setopt(easy, CURLOPT_SEEKDATA, this);
+            } else {
+                curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.body.bytes.constData());
+            }
+            if (request.method != HTTPMethod::POST)
+                curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.constData());
+        } else if (request.method == HTTPMethod::HEAD) {
+            curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+        } else {
+            curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+            if (request.method != HTTPMethod::GET)
+                curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.constData());
+        }
+        buildHeaders();
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList);
+
+        touch();
+        idleTimer.start(limits.idleTimeoutMs);
+        CURL *hop = easy;
+        CurlMulti::instance().add(hop, [this, hop](CURLcode code) {
+            if (easy == hop)
+                hopFinished(code);
+        });
+    }
+
+    void applyProxy()
+    {
+        // Qt's application proxy when one is set; otherwise libcurl reads
+        // the environment (http_proxy, https_proxy, no_proxy).
+        const QNetworkProxy proxy = QNetworkProxy::applicationProxy();
+        QByteArray scheme;
+        switch (proxy.type()) {
+        case QNetworkProxy::HttpProxy:
+        case QNetworkProxy::HttpCachingProxy:
+            scheme = "http";
+            break;
+        case QNetworkProxy::Socks5Proxy:
+            scheme = "socks5h";
+            break;
+        default:
+            return;
+        }
+        QString host = proxy.hostName();
+        if (host.contains(u':'))
+            host = u'[' + host + u']';
+        const QByteArray address = scheme + "://" + QUrl::toAce(host) + ':' + QByteArray::number(proxy.port());
+        curl_easy_setopt(easy, CURLOPT_PROXY, address.constData());
+        if (!proxy.user().isEmpty()) {
+            curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, proxy.user().toUtf8().constData());
+            curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, proxy.password().toUtf8().constData());
+        }
+    }
+
+    // The caller's headers exactly as given and in their order, then ours as
+    // the session always sent them. Bare "Name:" lines only switch off what
+    // libcurl would add by itself.
+    void buildHeaders()
+    {
+        const HTTPHeaders &h = request.headers;
+        auto append = [this](const QByteArray &line) { headerList = curl_slist_append(headerList, line.constData()); };
+        for (const HTTPHeader &header : h.list()) {
+            // Framing is libcurl's: a caller's length or transfer coding would corrupt it.
+            if (header.name.compare("Content-Length", Qt::CaseInsensitive) == 0
+                || header.name.compare("Transfer-Encoding", Qt::CaseInsensitive) == 0)
+                continue;
+            // libcurl sends "Name;" as an empty header; "Name:" would remove it.
+            if (header.value.trimmed().isEmpty())
+                append(header.name + ';');
+            else
+                append(header.name + ": " + header.value);
+        }
+        if (!h.contains("User-Agent"))
+            append("User-Agent: Orvix/" ORVIX_PLATFORM_VERSION " Qt/" QT_VERSION_STR);
+        if (!h.contains("Connection"))
+            append("Connection: close");
+        if (!h.contains("Cookie") && cookies) {
+            const QList<QNetworkCookie> list = cookies->cookiesForUrl(request.url);
+            if (!list.isEmpty()) {
+                QByteArrayList parts;
+                for (const QNetworkCookie &c : list)
+                    parts.append(c.toRawForm(QNetworkCookie::NameAndValueOnly));
+                append("Cookie: " + parts.join("; "));
+            }
+        }
+        if (!h.contains("Accept"))
+            append("Accept:");
+        if (!h.contains("Expect"))
+            append("Expect:");
+        if (!h.contains("Content-Type"))
+            append("Content-Type:");
+        if (!h.contains("Proxy-Connection"))
+            append("Proxy-Connection:");
+    }
+
+    static size_t onHeader(char *data, size_t size, size_t count, void *userdata)
+    {
+        auto *d = static_cast<Private *>(userdata);
+        const size_t length = size * count;
+        d->touch();
+        if (d->headDone)
+            return length; // trailers
+        QByteArray line(data, qsizetype(length));
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        if (line.startsWith("HTTP/")) {
+            d->current.headers.clear();
+            d->pendingStatus = line.split(' ').value(1).toInt();
+            return length;
+        }
+        if (!line.isEmpty()) {
+            if ((line.startsWith(' ') || line.startsWith('\t')) && !d->current.headers.isEmpty()) {
+                d->current.headers.last().value += ' ' + line.trimmed();
+                return length;
+            }
+            const qsizetype colon = line.indexOf(':');
+            if (colon > 0)
+                d->current.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+            return length;
+        }
+        // The end of a head; an interim one is followed by the real reply.
+        if (d->pendingStatus >= 100 && d->pendingStatus < 200 && d->pendingStatus != 101)
+            return length;
+        return d->headComplete() ? length : 0;
+    }
+
+    bool headComplete()
+    {
+        headDone = true;
+        current.statusCode = pendingStatus;
+        // libcurl 7.88 takes one of two different lengths; the body's end is then unknown.
+        QByteArray length;
+        for (const HTTPHeader &h : std::as_const(current.headers)) {
+            if (h.name.compare("Content-Length", Qt::CaseInsensitive) != 0)
+                continue;
+            if (!length.isNull() && h.value != length) {
+                stop = Stop::badFraming;
+                return false;
+            }
+            length = h.value;
+        }
+        storeCookies();
+
+        const int status = current.statusCode;
+        const auto location = current.value("Location");
+        const bool redirect = (status == 301 || status == 302 || status == 303 || status == 307 || status == 308)
+            && location && !location->trimmed().isEmpty();
+        if (redirect) {
+            stop = Stop::redirect; // its body is of no use
+            return false;
+        }
+        curl_off_t declared = -1;
+        curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &declared);
+        if (declared > limits.maximumBodySize) {
+            stop = Stop::tooLarge;
+            return false;
+        }
+        if (!downloadPath.isEmpty()) {
+            downloadFile = std::make_unique<QFile>(downloadPath);
+            if (!downloadFile->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+                stop = Stop::fileWrite;
+                return false;
+            }
+        } else if (declared > 0) {
+            hopBody.reserve(qsizetype(declared));
+        }
+        return true;
+    }
+
+    void storeCookies()
+    {
+        if (!cookies)
+            return;
+        QList<QNetworkCookie> list;
+        for (const HTTPHeader &h : std::as_const(current.headers)) {
+            if (h.name.compare("Set-Cookie", Qt::CaseInsensitive) == 0)
+                list += QNetworkCookie::parseCookies(h.value);
+        }
+        if (!list.isEmpty())
+            cookies->setCookiesFromUrl(list, request.url);
+    }
+
+    static size_t onBody(char *data, size_t size, size_t count, void *userdata)
+    {
+        auto *d = static_cast<Private *>(userdata);
+        const qint64 length = qint64(size * count);
+        d->touch();
+        // Counted as it arrives: a chunked or close-delimited body declares no length.
+        if (d->received + length > d->limits.maximumBodySize) {
+            d->stop = Stop::tooLarge;
+            return 0;
+        }
+        d->received += length;
+        if (d->downloadFile) {
+            if (d->downloadFile->write(data, length) != length) {
+                d->stop = Stop::fileWrite;
+                return 0;
+            }
+        } else {
+            d->hopBody.append(data, qsizetype(length));
+        }
+        return size_t(length);
+    }
+
+    static size_t onRead(char *buffer, size_t size, size_t count, void *userdata)
+    {
+        auto *d = static_cast<Private *>(userdata);
+        d->touch();
+        const qint64 n = d->bodySource->read(buffer, qint64(size * count));
+        return n < 0 ? CURL_READFUNC_ABORT : size_t(n);
+    }
+
+    static int onSeek(void *userdata, curl_off_t offset, int whence)
+    {
+        auto *d = static_cast<Private *>(userdata);
+        if (whence != SEEK_SET || !d->bodySource->seek(offset))
+            return CURL_SEEKFUNC_CANTSEEK;
+        return CURL_SEEKFUNC_OK;
+    }
+
+    void endHop()
+    {
+        idleTimer.stop();
+        if (easy) {
+            CURL *hop = std::exchange(easy, nullptr);
+            CurlMulti::instance().remove(hop);
+            curl_easy_cleanup(hop);
+        }
+        if (headerList) {
+            curl_slist_free_all(headerList);
+            headerList = nullptr;
+        }
+        bodySource.reset();
+    }
+
+    void hopFinished(CURLcode code)
+    {
+        const QString detail = QString::fromUtf8(errorText);
+        endHop();
+        switch (stop) {
+        case Stop::redirect:
+            followRedirect();
+            return;
+        case Stop::tooLarge:
+            fail(NetError::responseTooLarge(limits.maximumBodySize));
+            return;
+        case Stop::fileWrite:
+            fail(NetError::sessionTaskFailed(NetError::TransportFailure::fileWriteFailed,
+                                             downloadFile ? downloadFile->errorString() : QString()));
+            return;
+        case Stop::badFraming:
+            fail(NetError::sessionTaskFailed(NetError::TransportFailure::badServerResponse,
+                                             QStringLiteral("conflicting Content-Length")));
+            return;
+        case Stop::none:
+            break;
+        }
+        if (code == CURLE_FILESIZE_EXCEEDED) {
+            fail(NetError::responseTooLarge(limits.maximumBodySize));
+            return;
+        }
+        if (code != CURLE_OK) {
+            fail(NetError::sessionTaskFailed(failureFor(code),
+                                             detail.isEmpty() ? QString::fromUtf8(curl_easy_strerror(code)) : detail));
+            return;
+        }
+        complete();
+    }
+
+    void followRedirect()
+    {
+        const QUrl target = request.url.resolved(
+            QUrl::fromEncoded(current.value("Location")->trimmed(), QUrl::TolerantMode));
+        if (++redirects > maximumRedirects) {
+            fail(NetError::sessionTaskFailed(NetError::TransportFailure::tooManyRedirects));
+            return;
+        }
+        const QString scheme = target.scheme().toLower();
+        if (!target.isValid() || !isHttpScheme(scheme) || target.host().isEmpty()) {
+            fail(NetError::redirectRefused(QStringLiteral("to an address that is not http or https")));
+            return;
+        }
+        if (request.url.scheme().toLower() == QLatin1String("https") && scheme == QLatin1String("http")) {
+            fail(NetError::redirectRefused(QStringLiteral("from https to http")));
+            return;
+        }
+        // Credentials stay with their origin, for the rest of the chain.
+        if (!sameOrigin(target, origin))
+            leftOrigin = true;
+        if (leftOrigin) {
+            for (const QByteArray &name : originBoundHeaders)
+                request.headers.remove(name);
+        }
+        const int status = current.statusCode;
+        const bool toGet = (status == 303 && request.method != HTTPMethod::HEAD)
+            || ((status == 301 || status == 302) && request.method == HTTPMethod::POST);
+        if (toGet) {
+            request.method = HTTPMethod::GET;
+            request.body = RequestBody{};
+            request.bodyFile.reset();
+            request.headers.remove("Content-Type");
+        }
+        request.url = target;
+        startHop();
+    }
+
+    void abortHop(const NetError &e)
+    {
+        if (finished)
+            return;
+        endHop();
+        fail(e);
+    }
+
+    void complete()
+    {
+        if (downloadFile) {
+            const bool ok = downloadFile->flush();
+            downloadFile->close();
+            if (!ok) {
+                fail(NetError::sessionTaskFailed(NetError::TransportFailure::fileWriteFailed,
+                                                 downloadFile->errorString()));
+                return;
+            }
+        }
+        response = current;
+        body = std::move(hopBody);
+        hopBody = QByteArray();
+        finish();
+    }
+
+    void fail(const NetError &e)
+    {
+        if (finished)
+            return;
+        error = e;
+        if (downloadFile) {
+            downloadFile->close();
+            downloadFile->remove();
+            downloadFile.reset();
+        } else if (!downloadPath.isEmpty()) {
+            QFile::remove(downloadPath);
+        }
+        hopBody = QByteArray();
+        finish();
+    }
+
+    void finish()
+    {
+        if (finished)
+            return;
+        endHop();
+        attemptTimer.stop();
+        finished = true;
+        emit q->finished();
+    }
+};
+
+Transfer::Transfer(URLRequest request, CookieStore *cookies, TransferLimits limits, QString downloadPath,
+                   QObject *parent)
+    : QObject(parent),
+      d(std::make_unique<Private>(this, std::move(request), cookies, std::move(limits), std::move(downloadPath)))
+{
 }
 
 Transfer::~Transfer()
 {
-    closeSocket();
+    d->endHop();
 }
 
 void Transfer::start()
 {
-    startHop();
+    d->attemptTimer.start(d->limits.attemptTimeoutMs);
+    d->startHop();
 }
 
 void Transfer::cancel()
 {
-    if (m_finished)
+    if (d->finished)
         return;
-    closeSocket();
-    m_finished = true;
+    d->endHop();
+    d->attemptTimer.stop();
+    d->finished = true;
 }
 
-void Transfer::touch()
-{
-    m_idleTimer.start(m_timeoutMs);
-}
-
-void Transfer::closeSocket()
-{
-    m_idleTimer.stop();
-    m_bodySource.reset();
-    if (m_socket) {
-        m_socket->disconnect(this);
-        m_socket->abort();
-        m_socket->deleteLater();
-        m_socket = nullptr;
-    }
-}
-
-void Transfer::startHop()
-{
-    const QString scheme = m_request.url.scheme().toLower();
-    if ((scheme != QLatin1String("http") && scheme != QLatin1String("https")) || m_request.url.host().isEmpty()) {
-        fail(NetError::TransportFailure::unsupportedURL, m_request.url.toString());
-        return;
-    }
-    const bool secure = scheme == QLatin1String("https");
-    if (secure && !QSslSocket::supportsSsl()) {
-        fail(NetError::TransportFailure::secureConnectionFailed, QStringLiteral("TLS is not available"));
-        return;
-    }
-
-    m_state = State::connecting;
-    m_buffer.clear();
-    m_hopBody.clear();
-    m_bodySent = 0;
-    m_current = HTTPURLResponse{};
-    m_current.url = m_request.url;
-
-    if (m_request.body.isFile()) {
-        m_bodySource = std::make_unique<QFile>(m_request.body.filePath);
-        if (!m_bodySource->open(QIODevice::ReadOnly)) {
-            fail(NetError::TransportFailure::other, QStringLiteral("cannot read the request body"));
-            return;
-        }
-    }
-
-    const quint16 port = quint16(m_request.url.port(secure ? 443 : 80));
-    if (secure) {
-        auto *ssl = new QSslSocket(this);
-        m_socket = ssl;
-        connect(ssl, &QSslSocket::encrypted, this, &Transfer::onConnected);
-        ssl->connectToHostEncrypted(m_request.url.host(), port);
-    } else {
-        m_socket = new QTcpSocket(this);
-        connect(m_socket, &QTcpSocket::connected, this, &Transfer::onConnected);
-        m_socket->connectToHost(m_request.url.host(), port);
-    }
-    connect(m_socket, &QTcpSocket::readyRead, this, &Transfer::onReadyRead);
-    connect(m_socket, &QTcpSocket::bytesWritten, this, [this] {
-        touch();
-        writeMore();
-    });
-    connect(m_socket, &QTcpSocket::disconnected, this, &Transfer::onDisconnected);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, &Transfer::onSocketError);
-    touch();
-}
-
-QByteArray Transfer::buildHead() const
-{
-    const QUrl &url = m_request.url;
-    QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
-    if (target.isEmpty())
-        target = "/";
-    if (url.hasQuery())
-        target += '?' + url.query(QUrl::FullyEncoded).toLatin1();
-
-    QByteArray head = methodName(m_request.method) + ' ' + target + " HTTP/1.1\r\n";
-    const HTTPHeaders &h = m_request.headers;
-    if (!h.contains("Host")) {
-        QByteArray host = url.host(QUrl::FullyEncoded).toLatin1();
-        if (host.contains(':'))
-            host = '[' + host + ']';
-        const bool secure = url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
-        const int port = url.port(-1);
-        if (port != -1 && port != (secure ? 443 : 80))
-            host += ':' + QByteArray::number(port);
-        head += "Host: " + host + "\r\n";
-    }
-    for (const HTTPHeader &header : h.list()) {
-        // Framing is ours: a caller's length or transfer coding would corrupt it.
-        if (header.name.compare("Content-Length", Qt::CaseInsensitive) == 0
-            || header.name.compare("Transfer-Encoding", Qt::CaseInsensitive) == 0)
-            continue;
-        head += header.name + ": " + header.value + "\r\n";
-    }
-    if (!h.contains("User-Agent"))
-        head += "User-Agent: Orvix/" ORVIX_PLATFORM_VERSION " Qt/" QT_VERSION_STR "\r\n";
-    if (!h.contains("Connection"))
-        head += "Connection: close\r\n";
-    if (!h.contains("Cookie") && m_cookies) {
-        const QList<QNetworkCookie> cookies = m_cookies->cookiesForUrl(url);
-        if (!cookies.isEmpty()) {
-            QByteArrayList parts;
-            for (const QNetworkCookie &c : cookies)
-                parts.append(c.toRawForm(QNetworkCookie::NameAndValueOnly));
-            head += "Cookie: " + parts.join("; ") + "\r\n";
-        }
-    }
-    const bool sendsBody = m_request.body.size() > 0 || m_request.method == HTTPMethod::POST
-        || m_request.method == HTTPMethod::PUT || m_request.method == HTTPMethod::PATCH;
-    if (sendsBody)
-        head += "Content-Length: " + QByteArray::number(m_request.body.size()) + "\r\n";
-    head += "\r\n";
-    return head;
-}
-
-void Transfer::onConnected()
-{
-    if (!m_socket)
-        return;
-    touch();
-    m_state = State::sending;
-    m_socket->write(buildHead());
-    writeMore();
-}
-
-void Transfer::writeMore()
-{
-    if (!m_socket || m_state != State::sending)
-        return;
-    const qint64 total = m_request.body.size();
-    while (m_bodySent < total && m_socket->bytesToWrite() < writeHighWater) {
-        const qint64 n = std::min(writeChunk, total - m_bodySent);
-        QByteArray chunk;
-        if (m_bodySource) {
-            chunk = m_bodySource->read(n);
-            if (chunk.size() != n) {
-                fail(NetError::TransportFailure::other, QStringLiteral("cannot read the request body"));
-                return;
-            }
-        } else {
-            chunk = m_request.body.bytes.mid(m_bodySent, n);
-        }
-        m_socket->write(chunk);
-        m_bodySent += n;
-    }
-    if (m_bodySent >= total) {
-        m_bodySource.reset();
-        m_state = State::head;
-        // A server may answer early; pick up what is already there.
-        if (m_socket->bytesAvailable() > 0)
-            onReadyRead();
-    }
-}
-
-void Transfer::onReadyRead()
-{
-    if (!m_socket)
-        return;
-    touch();
-    m_buffer += m_socket->readAll();
-    if (m_state == State::sending || m_state == State::connecting)
-        return; // read it once the request is out
-    while (!m_finished && m_socket) {
-        if (m_state == State::head) {
-            if (!parseHead())
-                return;
-            continue;
-        }
-        if (!consumeBody())
-            return;
-        if (m_state == State::done)
-            return;
-    }
-}
-
-bool Transfer::parseHead()
-{
-    const qsizetype end = m_buffer.indexOf("\r\n\r\n");
-    if (end < 0) {
-        if (m_buffer.size() > maximumHeadSize)
-            fail(NetError::TransportFailure::badServerResponse, QStringLiteral("reply head too large"));
-        return false;
-    }
-    const QByteArray head = m_buffer.left(end);
-    m_buffer.remove(0, end + 4);
-
-    const QList<QByteArray> lines = head.split('\n');
-    const QByteArray statusLine = lines.value(0).trimmed();
-    const QList<QByteArray> statusParts = statusLine.split(' ');
-    bool ok = false;
-    const int status = statusParts.value(1).toInt(&ok);
-    if (!statusLine.startsWith("HTTP/1.") || !ok || status < 100 || status > 999) {
-        fail(NetError::TransportFailure::badServerResponse, QStringLiteral("bad status line"));
-        return false;
-    }
-    if (status >= 100 && status < 200 && status != 101)
-        return true; // an interim reply; the real one follows
-
-    m_current.statusCode = status;
-    m_current.headers.clear();
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray line = lines[i].trimmed();
-        const qsizetype colon = line.indexOf(':');
-        if (colon <= 0)
-            continue;
-        m_current.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
-    }
-
-    if (m_cookies) {
-        QList<QNetworkCookie> cookies;
-        for (const HTTPHeader &h : std::as_const(m_current.headers)) {
-            if (h.name.compare("Set-Cookie", Qt::CaseInsensitive) == 0)
-                cookies += QNetworkCookie::parseCookies(h.value);
-        }
-        if (!cookies.isEmpty())
-            m_cookies->setCookiesFromUrl(cookies, m_request.url);
-    }
-
-    const bool redirect = (status == 301 || status == 302 || status == 303 || status == 307 || status == 308)
-        && m_current.value("Location").has_value();
-    if (redirect) {
-        const QUrl location = m_request.url.resolved(
-            QUrl::fromEncoded(m_current.value("Location")->trimmed(), QUrl::TolerantMode));
-        if (++m_redirects > maximumRedirects) {
-            fail(NetError::TransportFailure::tooManyRedirects);
-            return false;
-        }
-        const bool toGet = (status == 303 && m_request.method != HTTPMethod::HEAD)
-            || ((status == 301 || status == 302) && m_request.method == HTTPMethod::POST);
-        if (toGet) {
-            m_request.method = HTTPMethod::GET;
-            m_request.body = RequestBody{};
-            m_request.bodyFile.reset();
-            m_request.headers.remove("Content-Type");
-        }
-        m_request.url = location;
-        closeSocket();
-        startHop();
-        return false;
-    }
-
-    if (!m_downloadPath.isEmpty() && !m_downloadFile) {
-        m_downloadFile = std::make_unique<QFile>(m_downloadPath);
-        if (!m_downloadFile->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            fail(NetError::TransportFailure::fileWriteFailed, m_downloadFile->errorString());
-            return false;
-        }
-    }
-
-    const bool noBody = m_request.method == HTTPMethod::HEAD || status == 204 || status == 304 || status < 200;
-    const auto te = m_current.value("Transfer-Encoding");
-    const auto cl = m_current.value("Content-Length");
-    if (noBody) {
-        hopComplete();
-        return false;
-    }
-    if (te && te->toLower().contains("chunked")) {
-        m_state = State::bodyChunkSize;
-    } else if (cl) {
-        bool okLength = false;
-        m_remaining = cl->trimmed().toLongLong(&okLength);
-        if (!okLength || m_remaining < 0) {
-            fail(NetError::TransportFailure::badServerResponse, QStringLiteral("bad Content-Length"));
-            return false;
-        }
-        m_state = State::bodyLength;
-        if (m_remaining == 0) {
-            hopComplete();
-            return false;
-        }
-    } else {
-        m_state = State::bodyUntilClose;
-    }
-    return true;
-}
-
-void Transfer::appendBody(const char *data, qint64 size)
-{
-    if (size <= 0)
-        return;
-    if (m_downloadFile) {
-        if (m_downloadFile->write(data, size) != size)
-            fail(NetError::TransportFailure::fileWriteFailed, m_downloadFile->errorString());
-    } else {
-        m_hopBody.append(data, size);
-    }
-}
-
-// Consumes buffered body bytes; returns false when more input is needed.
-bool Transfer::consumeBody()
-{
-    switch (m_state) {
-    case State::bodyLength: {
-        const qint64 n = std::min<qint64>(m_remaining, m_buffer.size());
-        appendBody(m_buffer.constData(), n);
-        m_buffer.remove(0, n);
-        m_remaining -= n;
-        if (m_finished)
-            return false;
-        if (m_remaining == 0) {
-            hopComplete();
-            return false;
-        }
-        return false;
-    }
-    case State::bodyUntilClose:
-        appendBody(m_buffer.constData(), m_buffer.size());
-        m_buffer.clear();
-        return false;
-    case State::bodyChunkSize: {
-        const qsizetype eol = m_buffer.indexOf("\r\n");
-        if (eol < 0) {
-            if (m_buffer.size() > 1024)
-                fail(NetError::TransportFailure::badServerResponse, QStringLiteral("bad chunk size"));
-            return false;
-        }
-        QByteArray line = m_buffer.left(eol);
-        m_buffer.remove(0, eol + 2);
-        if (const qsizetype semi = line.indexOf(';'); semi >= 0)
-            line.truncate(semi);
-        bool ok = false;
-        m_remaining = line.trimmed().toLongLong(&ok, 16);
-        if (!ok || m_remaining < 0) {
-            fail(NetError::TransportFailure::badServerResponse, QStringLiteral("bad chunk size"));
-            return false;
-        }
-        m_state = m_remaining == 0 ? State::trailers : State::bodyChunkData;
-        return true;
-    }
-    case State::bodyChunkData: {
-        const qint64 n = std::min<qint64>(m_remaining, m_buffer.size());
-        appendBody(m_buffer.constData(), n);
-        m_buffer.remove(0, n);
-        m_remaining -= n;
-        if (m_finished)
-            return false;
-        if (m_remaining > 0)
-            return false;
-        m_state = State::bodyChunkEnd;
-        return true;
-    }
-    case State::bodyChunkEnd:
-        if (m_buffer.size() < 2)
-            return false;
-        if (!m_buffer.startsWith("\r\n")) {
-            fail(NetError::TransportFailure::badServerResponse, QStringLiteral("bad chunk end"));
-            return false;
-        }
-        m_buffer.remove(0, 2);
-        m_state = State::bodyChunkSize;
-        return true;
-    case State::trailers: {
-        const qsizetype eol = m_buffer.indexOf("\r\n");
-        if (eol < 0)
-            return false;
-        m_buffer.remove(0, eol + 2);
-        if (eol == 0) {
-            hopComplete();
-            return false;
-        }
-        return true;
-    }
-    default:
-        return false;
-    }
-}
-
-void Transfer::hopComplete()
-{
-    m_state = State::done;
-    if (m_downloadFile) {
-        if (!m_downloadFile->flush()) {
-            fail(NetError::TransportFailure::fileWriteFailed, m_downloadFile->errorString());
-            return;
-        }
-        m_downloadFile->close();
-    }
-    m_response = m_current;
-    m_body = m_hopBody;
-    closeSocket();
-    finish();
-}
-
-void Transfer::onDisconnected()
-{
-    if (m_finished || !m_socket)
-        return;
-    if (m_socket->bytesAvailable() > 0)
-        onReadyRead();
-    if (m_finished)
-        return;
-    if (m_state == State::bodyUntilClose) {
-        hopComplete();
-        return;
-    }
-    fail(NetError::TransportFailure::connectionLost, QStringLiteral("the connection closed before a full reply"));
-}
-
-void Transfer::onSocketError()
-{
-    if (m_finished || !m_socket)
-        return;
-    switch (m_socket->error()) {
-    case QAbstractSocket::RemoteHostClosedError:
-        onDisconnected();
-        return;
-    case QAbstractSocket::ConnectionRefusedError:
-        fail(NetError::TransportFailure::connectionRefused, m_socket->errorString());
-        return;
-    case QAbstractSocket::HostNotFoundError:
-        fail(NetError::TransportFailure::hostNotFound, m_socket->errorString());
-        return;
-    case QAbstractSocket::SocketTimeoutError:
-        fail(NetError::TransportFailure::timedOut, m_socket->errorString());
-        return;
-    case QAbstractSocket::SslHandshakeFailedError:
-    case QAbstractSocket::SslInternalError:
-    case QAbstractSocket::SslInvalidUserDataError:
-        fail(NetError::TransportFailure::secureConnectionFailed, m_socket->errorString());
-        return;
-    case QAbstractSocket::NetworkError:
-        fail(NetError::TransportFailure::connectionLost, m_socket->errorString());
-        return;
-    default:
-        fail(NetError::TransportFailure::other, m_socket->errorString());
-        return;
-    }
-}
-
-void Transfer::onTimeout()
-{
-    if (!m_finished)
-        fail(NetError::TransportFailure::timedOut, QStringLiteral("no activity for %1 ms").arg(m_timeoutMs));
-}
-
-void Transfer::fail(NetError::TransportFailure failure, const QString &detail)
-{
-    if (m_finished)
-        return;
-    m_error = NetError::sessionTaskFailed(failure, detail);
-    if (m_downloadFile) {
-        m_downloadFile->close();
-        m_downloadFile->remove();
-        m_downloadFile.reset();
-    }
-    closeSocket();
-    finish();
-}
-
-void Transfer::finish()
-{
-    if (m_finished)
-        return;
-    m_finished = true;
-    emit finished();
-}
+const std::optional<HTTPURLResponse> &Transfer::response() const { return d->response; }
+const QByteArray &Transfer::data() const { return d->body; }
+const std::optional<NetError> &Transfer::error() const { return d->error; }
+int Transfer::redirects() const { return d->redirects; }
 
 } // namespace orvix::platform::net

@@ -1,10 +1,10 @@
 #pragma once
-// One HTTP/1.1 exchange, redirects included, on a socket of its own.
+// One HTTP/1.1 exchange on libcurl, redirects included.
 //
-// We talk HTTP ourselves rather than through QNetworkAccessManager: that
-// manager silently sends a request again when a connection drops, which would
-// let a request reach a server more often than the one retry we allow, and
-// it does not let us count what went out.
+// Every hop goes out on a fresh connection that is never reused: libcurl
+// never sends a request again on a fresh connection, only on a reused one, so
+// a request reaches a server no more often than the session's retry allows.
+// Redirects are followed here, under our rules, not by libcurl.
 
 #include "platform/net/encoding.h"
 #include "platform/net/error.h"
@@ -19,8 +19,6 @@
 #include <QTimer>
 #include <memory>
 #include <optional>
-
-class QTcpSocket;
 
 namespace orvix::platform::net {
 
@@ -45,70 +43,38 @@ private:
     mutable QRecursiveMutex m_mutex;
 };
 
+struct TransferLimits {
+    int idleTimeoutMs = 60000;                   // nothing in or out; also bounds connecting and TLS
+    int attemptTimeoutMs = 300000;               // the whole exchange, every redirect hop included
+    qint64 maximumBodySize = 128 * 1024 * 1024;  // reply body, in memory or to a file
+    QString certificateAuthorities;              // tests only: a PEM file of extra trusted authorities
+};
+
 class Transfer : public QObject {
     Q_OBJECT
 public:
     static constexpr int maximumRedirects = 16;
 
     // downloadPath: when set, the final reply's body goes to this file.
-    Transfer(URLRequest request, CookieStore *cookies, int timeoutMs, QString downloadPath = {},
+    Transfer(URLRequest request, CookieStore *cookies, TransferLimits limits, QString downloadPath = {},
              QObject *parent = nullptr);
     ~Transfer() override;
 
     void start();
     void cancel();
 
-    const std::optional<HTTPURLResponse> &response() const { return m_response; }
-    const QByteArray &data() const { return m_body; }
-    const std::optional<NetError> &error() const { return m_error; }
-    int redirects() const { return m_redirects; }
+    const std::optional<HTTPURLResponse> &response() const;
+    const QByteArray &data() const;
+    const std::optional<NetError> &error() const;
+    int redirects() const;
 
 signals:
     void finished();
 
 private:
-    enum class State { idle, connecting, sending, head, bodyLength, bodyChunkSize, bodyChunkData, bodyChunkEnd,
-                       trailers, bodyUntilClose, done };
-
-    void startHop();
-    void onConnected();
-    void writeMore();
-    void onReadyRead();
-    void onDisconnected();
-    void onSocketError();
-    void onTimeout();
-    void touch();
-    bool parseHead();
-    bool consumeBody();
-    void appendBody(const char *data, qint64 size);
-    void hopComplete();
-    void fail(NetError::TransportFailure failure, const QString &detail = {});
-    void finish();
-    void closeSocket();
-    QByteArray buildHead() const;
-
-    URLRequest m_request;
-    QPointer<CookieStore> m_cookies;
-    int m_timeoutMs;
-    QString m_downloadPath;
-    std::unique_ptr<QFile> m_downloadFile;
-
-    QTcpSocket *m_socket = nullptr;
-    std::unique_ptr<QFile> m_bodySource;
-    qint64 m_bodySent = 0;
-    QTimer m_idleTimer;
-    State m_state = State::idle;
-    QByteArray m_buffer;
-    qint64 m_remaining = 0;
-    bool m_discardBody = false;
-    int m_redirects = 0;
-    bool m_finished = false;
-
-    std::optional<HTTPURLResponse> m_response;
-    HTTPURLResponse m_current;
-    QByteArray m_body;
-    QByteArray m_hopBody;
-    std::optional<NetError> m_error;
+    struct Private;
+    friend struct Private;
+    std::unique_ptr<Private> d;
 };
 
 } // namespace orvix::platform::net

@@ -5,7 +5,8 @@
 #include <QStringList>
 #include <QTemporaryFile>
 
-#include <zip.h>
+#include <archive.h>
+#include <archive_entry.h>
 
 #include <cerrno>
 #include <cstring>
@@ -16,30 +17,39 @@
 #include <vector>
 
 namespace orvix::platform::zip {
-namespace {
 
-// Unix file types as ZIP stores them in the upper attribute bits.
-constexpr quint32 kTypeMask = 0170000;
-constexpr quint32 kTypeLink = 0120000;
-constexpr quint32 kTypeFile = 0100000;
-constexpr quint32 kTypeDir = 0040000;
-constexpr quint32 kDosReparsePoint = 0x400;
-constexpr quint32 kDosDirectory = 0x10;
-
-bool fail(QString *error, const QString &text)
+QString UnzipError::description() const
 {
-    if (error)
-        *error = text;
-    return false;
+    QString kind;
+    switch (failure) {
+    case UnzipFailure::none:
+        return text;
+    case UnzipFailure::wrongPassword:
+        kind = QStringLiteral("wrong password");
+        break;
+    case UnzipFailure::damaged:
+        kind = QStringLiteral("damaged or tampered archive");
+        break;
+    case UnzipFailure::unsupportedMethod:
+        kind = QStringLiteral("unsupported method");
+        break;
+    case UnzipFailure::unsafeEntry:
+        kind = QStringLiteral("unsafe entry");
+        break;
+    case UnzipFailure::fileAccess:
+        kind = QStringLiteral("file access");
+        break;
+    }
+    return kind + QStringLiteral(": ") + text;
 }
 
-QString codeText(int code)
+namespace {
+
+bool fail(UnzipError *error, UnzipFailure failure, const QString &text)
 {
-    zip_error_t e;
-    zip_error_init_with_code(&e, code);
-    const QString text = QString::fromUtf8(zip_error_strerror(&e));
-    zip_error_fini(&e);
-    return text;
+    if (error)
+        *error = UnzipError{failure, text};
+    return false;
 }
 
 QString errnoText(int code)
@@ -47,21 +57,52 @@ QString errnoText(int code)
     return QString::fromLocal8Bit(std::strerror(code));
 }
 
-struct Discard {
-    void operator()(zip_t *za) const { zip_discard(za); }
+struct Free {
+    void operator()(archive *a) const { archive_read_free(a); }
 };
-struct Close {
-    void operator()(zip_file_t *f) const { zip_fclose(f); }
-};
-using Archive = std::unique_ptr<zip_t, Discard>;
-using EntryFile = std::unique_ptr<zip_file_t, Close>;
+using Reader = std::unique_ptr<archive, Free>;
+
+QString libraryText(archive *a)
+{
+    const char *text = archive_error_string(a);
+    return text ? QString::fromUtf8(text) : QStringLiteral("unknown error");
+}
+
+// libarchive tells the reasons apart only in its texts.
+UnzipFailure classify(archive *a)
+{
+    const QString text = libraryText(a);
+    if (text.contains(QLatin1String("passphrase"), Qt::CaseInsensitive))
+        return UnzipFailure::wrongPassword;
+    if (text.contains(QLatin1String("unsupported"), Qt::CaseInsensitive)
+        || text.contains(QLatin1String("not supported"), Qt::CaseInsensitive)
+        || text.startsWith(QLatin1String("Unknown encryption"), Qt::CaseInsensitive))
+        return UnzipFailure::unsupportedMethod;
+    return UnzipFailure::damaged;
+}
+
+// The zip format alone, read through its central directory.
+Reader openReader(const QString &path, const QByteArray &password, QString *why)
+{
+    Reader a(archive_read_new());
+    if (!a) {
+        *why = QStringLiteral("out of memory");
+        return {};
+    }
+    archive_read_support_format_zip_seekable(a.get());
+    if (!password.isEmpty())
+        archive_read_add_passphrase(a.get(), password.constData());
+    if (archive_read_open_filename(a.get(), QFile::encodeName(path).constData(), 64 * 1024) != ARCHIVE_OK) {
+        *why = libraryText(a.get());
+        return {};
+    }
+    return a;
+}
 
 struct Planned {
-    zip_uint64_t index = 0;
     QString name;       // as stored, for messages
     QStringList parts;  // the cleaned relative path
     bool isDirectory = false;
-    bool encrypted = false;
     std::optional<time_t> mtime;
 };
 
@@ -91,22 +132,6 @@ std::optional<QStringList> cleanPath(const QString &name, bool *isDirectory, QSt
         return std::nullopt;
     }
     return parts;
-}
-
-// Links: a Unix link type in the upper attribute bits (whatever host the
-// archive claims), or a Windows reparse point.
-bool isLink(zip_uint8_t opsys, zip_uint32_t attributes)
-{
-    if (((attributes >> 16) & kTypeMask) == kTypeLink)
-        return true;
-    switch (opsys) {
-    case ZIP_OPSYS_DOS:
-    case ZIP_OPSYS_WINDOWS_NTFS:
-    case ZIP_OPSYS_VFAT:
-        return attributes & kDosReparsePoint;
-    default:
-        return false;
-    }
 }
 
 // One extraction: what it created, so a failure can take it back.
@@ -173,71 +198,85 @@ void setModificationTime(const QString &path, time_t mtime)
     ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW);
 }
 
-QString readFailure(const Planned &entry, int code)
+
+QString nameOf(archive_entry *entry)
 {
-    switch (code) {
-    case ZIP_ER_NOPASSWD:
-        return QStringLiteral("The entry \"%1\" is encrypted and no password was given").arg(entry.name);
-    case ZIP_ER_WRONGPASSWD:
-        return QStringLiteral("Wrong password for the entry \"%1\"").arg(entry.name);
-    case ZIP_ER_CRC:
-    case ZIP_ER_ZLIB:
-    case ZIP_ER_INCONS:
-    case ZIP_ER_EOF:
-        if (entry.encrypted)
-            return QStringLiteral("Wrong password or damaged data in the entry \"%1\"").arg(entry.name);
-        return QStringLiteral("The entry \"%1\" is damaged (%2)").arg(entry.name, codeText(code));
-    default:
-        return QStringLiteral("Cannot read the entry \"%1\": %2").arg(entry.name, codeText(code));
+    if (const char *utf8 = archive_entry_pathname_utf8(entry))
+        return QString::fromUtf8(utf8);
+    const char *raw = archive_entry_pathname(entry);
+    return raw ? QFile::decodeName(raw) : QString();
+}
+
+// The entry as it may be extracted, or the reason it may not.
+std::optional<Planned> planEntry(archive_entry *entry, QString *why)
+{
+    Planned p;
+    p.name = nameOf(entry);
+    const auto type = archive_entry_filetype(entry);
+    if (type == AE_IFLNK || archive_entry_hardlink(entry) || archive_entry_symlink(entry)) {
+        *why = QStringLiteral("The entry \"%1\" is a link").arg(p.name);
+        return std::nullopt;
     }
+    if (type != AE_IFREG && type != AE_IFDIR) {
+        *why = QStringLiteral("The entry \"%1\" is not a file or a folder").arg(p.name);
+        return std::nullopt;
+    }
+    QString reason;
+    const auto parts = cleanPath(p.name, &p.isDirectory, &reason);
+    if (!parts) {
+        *why = QStringLiteral("The entry \"%1\" %2").arg(p.name, reason);
+        return std::nullopt;
+    }
+    p.parts = *parts;
+    p.isDirectory = p.isDirectory || type == AE_IFDIR;
+    if (archive_entry_mtime_is_set(entry))
+        p.mtime = archive_entry_mtime(entry);
+    return p;
 }
 
 } // namespace
 
 bool unzipFileAtPath(const QString &path, const QString &destination, bool preserveAttributes, bool overwrite,
-                     const std::optional<QString> &password, QString *error, qint64 maxTotalBytes)
+                     const std::optional<QString> &password, UnzipError *error, qint64 maxTotalBytes,
+                     int maxEntries)
 {
     if (destination.isEmpty())
-        return fail(error, QStringLiteral("No destination folder given"));
+        return fail(error, UnzipFailure::fileAccess, QStringLiteral("No destination folder given"));
     const QFileInfo archiveInfo(path);
     if (!archiveInfo.exists())
-        return fail(error, QStringLiteral("The archive %1 does not exist").arg(path));
-    // libzip takes an empty file for an empty archive; it is not one.
-    if (archiveInfo.isFile() && archiveInfo.size() == 0)
-        return fail(error, QStringLiteral("The archive %1 is empty").arg(path));
+        return fail(error, UnzipFailure::fileAccess, QStringLiteral("The archive %1 does not exist").arg(path));
+    if (!archiveInfo.isFile())
+        return fail(error, UnzipFailure::fileAccess, QStringLiteral("The archive %1 is not a file").arg(path));
+    if (archiveInfo.size() == 0)
+        return fail(error, UnzipFailure::damaged, QStringLiteral("The archive %1 is empty").arg(path));
+    const QByteArray passwordBytes = password ? password->toUtf8() : QByteArray();
 
-    int openError = 0;
-    Archive za(zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &openError));
-    if (!za)
-        return fail(error, QStringLiteral("Cannot open the archive %1: %2").arg(path, codeText(openError)));
-
-    // Every entry is checked before anything is written.
-    const zip_int64_t count = zip_get_num_entries(za.get(), 0);
+    // First pass: every entry is checked before anything is written.
     std::vector<Planned> plan;
-    plan.reserve(size_t(qMax<zip_int64_t>(count, 0)));
-    for (zip_int64_t i = 0; i < count; ++i) {
-        Planned entry;
-        entry.index = zip_uint64_t(i);
-        zip_stat_t st;
-        zip_stat_init(&st);
-        if (zip_stat_index(za.get(), entry.index, 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME))
-            return fail(error, QStringLiteral("The archive %1 is damaged: entry %2 cannot be read").arg(path).arg(i));
-        entry.name = QString::fromUtf8(st.name);
+    {
         QString why;
-        const auto parts = cleanPath(entry.name, &entry.isDirectory, &why);
-        if (!parts)
-            return fail(error, QStringLiteral("The entry \"%1\" %2").arg(entry.name, why));
-        entry.parts = *parts;
-        zip_uint8_t opsys = 0;
-        zip_uint32_t attributes = 0;
-        if (zip_file_get_external_attributes(za.get(), entry.index, 0, &opsys, &attributes) != 0)
-            return fail(error, QStringLiteral("The archive %1 is damaged: entry %2 cannot be read").arg(path).arg(i));
-        if (isLink(opsys, attributes))
-            return fail(error, QStringLiteral("The entry \"%1\" is a link").arg(entry.name));
-        entry.encrypted = (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE;
-        if (st.valid & ZIP_STAT_MTIME)
-            entry.mtime = st.mtime;
-        plan.push_back(std::move(entry));
+        Reader a = openReader(path, passwordBytes, &why);
+        if (!a)
+            return fail(error, UnzipFailure::damaged, QStringLiteral("Cannot open the archive %1: %2").arg(path, why));
+        archive_entry *entry = nullptr;
+        for (;;) {
+            const int r = archive_read_next_header(a.get(), &entry);
+            if (r == ARCHIVE_EOF)
+                break;
+            if (r != ARCHIVE_OK)
+                return fail(error, classify(a.get()),
+                            QStringLiteral("The archive %1 cannot be read after %2 entries: %3")
+                                .arg(path)
+                                .arg(plan.size())
+                                .arg(libraryText(a.get())));
+            if (qsizetype(plan.size()) >= maxEntries)
+                return fail(error, UnzipFailure::unsafeEntry,
+                            QStringLiteral("The archive %1 holds more than the allowed %2 entries").arg(path).arg(maxEntries));
+            auto planned = planEntry(entry, &why);
+            if (!planned)
+                return fail(error, UnzipFailure::unsafeEntry, why);
+            plan.push_back(std::move(*planned));
+        }
     }
 
     Extraction run;
@@ -246,20 +285,35 @@ bool unzipFileAtPath(const QString &path, const QString &destination, bool prese
     const QStringList destinationParts = absoluteDestination.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     // The destination itself is the caller's: links on the way to it are fine.
     if (!run.makeDirs(QString(), destinationParts, destinationParts.size(), false, &why))
-        return fail(error, QStringLiteral("The destination %1 cannot be used: %2").arg(destination, why));
+        return fail(error, UnzipFailure::fileAccess,
+                    QStringLiteral("The destination %1 cannot be used: %2").arg(destination, why));
     const QString root = QFileInfo(absoluteDestination).canonicalFilePath();
     if (root.isEmpty())
-        return fail(error, QStringLiteral("The destination %1 cannot be used").arg(destination));
+        return fail(error, UnzipFailure::fileAccess, QStringLiteral("The destination %1 cannot be used").arg(destination));
 
-    const QByteArray passwordBytes = password ? password->toUtf8() : QByteArray();
-    std::vector<char> buffer(64 * 1024);
+    // Second pass: the data, staged under temporary names.
+    Reader a = openReader(path, passwordBytes, &why);
+    if (!a)
+        return fail(error, UnzipFailure::damaged, QStringLiteral("Cannot open the archive %1: %2").arg(path, why));
+    const auto readFailure = [&](const Planned &entry) {
+        return fail(error, classify(a.get()),
+                    QStringLiteral("The entry \"%1\" cannot be read: %2").arg(entry.name, libraryText(a.get())));
+    };
     qint64 written = 0;
     QList<std::pair<QString, time_t>> directoryTimes;
-
+    archive_entry *header = nullptr;
     for (const Planned &entry : plan) {
+        if (archive_read_next_header(a.get(), &header) != ARCHIVE_OK)
+            return readFailure(entry);
+        QString again;
+        const auto same = planEntry(header, &again);
+        if (!same || same->name != entry.name || same->isDirectory != entry.isDirectory)
+            return fail(error, UnzipFailure::damaged,
+                        QStringLiteral("The archive %1 changed while it was read").arg(path));
+
         const qsizetype folderParts = entry.isDirectory ? entry.parts.size() : entry.parts.size() - 1;
         if (!run.makeDirs(root, entry.parts, folderParts, true, &why))
-            return fail(error, QStringLiteral("The entry \"%1\" %2").arg(entry.name, why));
+            return fail(error, UnzipFailure::unsafeEntry, QStringLiteral("The entry \"%1\" %2").arg(entry.name, why));
         if (entry.isDirectory) {
             if (entry.mtime && !entry.parts.isEmpty())
                 directoryTimes.append({root + QLatin1Char('/') + entry.parts.join(QLatin1Char('/')), *entry.mtime});
@@ -270,53 +324,61 @@ bool unzipFileAtPath(const QString &path, const QString &destination, bool prese
         struct stat existing {};
         if (::lstat(QFile::encodeName(target).constData(), &existing) == 0) {
             if (S_ISDIR(existing.st_mode))
-                return fail(error, QStringLiteral("The entry \"%1\" would replace a folder").arg(entry.name));
+                return fail(error, UnzipFailure::unsafeEntry,
+                            QStringLiteral("The entry \"%1\" would replace a folder").arg(entry.name));
             if (!overwrite)
-                continue; // kept as it is
+                continue; // kept as it is; the reader skips the data
         }
-
-        EntryFile file(zip_fopen_index_encrypted(za.get(), entry.index, 0,
-                                                 password ? passwordBytes.constData() : nullptr));
-        if (!file)
-            return fail(error, readFailure(entry, zip_error_code_zip(zip_get_error(za.get()))));
 
         QTemporaryFile temp(QFileInfo(target).absolutePath() + QStringLiteral("/.orvix-unzip-XXXXXX"));
         temp.setAutoRemove(false);
         if (!temp.open())
-            return fail(error, QStringLiteral("Cannot write the entry \"%1\": %2").arg(entry.name, temp.errorString()));
+            return fail(error, UnzipFailure::fileAccess,
+                        QStringLiteral("Cannot write the entry \"%1\": %2").arg(entry.name, temp.errorString()));
         run.staged.push_back({temp.fileName(), target, preserveAttributes ? entry.mtime : std::nullopt});
 
+        qint64 offset = 0;
         for (;;) {
-            // Never read more than one byte past the bound.
-            const qint64 room = maxTotalBytes - written;
-            const zip_uint64_t want = zip_uint64_t(qMin<qint64>(qint64(buffer.size()), room + 1));
-            const zip_int64_t n = zip_fread(file.get(), buffer.data(), want);
-            if (n < 0)
-                return fail(error, readFailure(entry, zip_error_code_zip(zip_file_get_error(file.get()))));
-            if (n == 0)
+            const void *block = nullptr;
+            size_t size = 0;
+            la_int64_t at = 0;
+            const int r = archive_read_data_block(a.get(), &block, &size, &at);
+            if (r == ARCHIVE_EOF)
                 break;
-            written += n;
-            if (written > maxTotalBytes)
-                return fail(error, QStringLiteral("The archive %1 holds more than the allowed %2 bytes")
-                                       .arg(path)
-                                       .arg(maxTotalBytes));
-            if (temp.write(buffer.data(), n) != n)
-                return fail(error,
+            // A warning comes after the data it is about (a failed CRC or
+            // authentication code): it fails the archive all the same.
+            if (r != ARCHIVE_OK)
+                return readFailure(entry);
+            if (at != offset)
+                return fail(error, UnzipFailure::damaged,
+                            QStringLiteral("The entry \"%1\" has a gap in its data").arg(entry.name));
+            if (qint64(size) > maxTotalBytes - written)
+                return fail(error, UnzipFailure::unsafeEntry,
+                            QStringLiteral("The archive %1 holds more than the allowed %2 bytes")
+                                .arg(path)
+                                .arg(maxTotalBytes));
+            if (temp.write(static_cast<const char *>(block), qint64(size)) != qint64(size))
+                return fail(error, UnzipFailure::fileAccess,
                             QStringLiteral("Cannot write the entry \"%1\": %2").arg(entry.name, temp.errorString()));
+            written += qint64(size);
+            offset += qint64(size);
         }
         if (!temp.flush())
-            return fail(error, QStringLiteral("Cannot write the entry \"%1\": %2").arg(entry.name, temp.errorString()));
+            return fail(error, UnzipFailure::fileAccess,
+                        QStringLiteral("Cannot write the entry \"%1\": %2").arg(entry.name, temp.errorString()));
         temp.close();
     }
+    // Nothing may follow the entries checked.
+    if (archive_read_next_header(a.get(), &header) != ARCHIVE_EOF)
+        return fail(error, UnzipFailure::damaged, QStringLiteral("The archive %1 changed while it was read").arg(path));
 
     // Everything was read in full: move the files into place.
     for (size_t i = 0; i < run.staged.size(); ++i) {
         const auto &s = run.staged[i];
         if (::rename(QFile::encodeName(s.temp).constData(), QFile::encodeName(s.target).constData()) != 0) {
-            const QString text =
-                QStringLiteral("Cannot move %1 into place: %2").arg(s.target, errnoText(errno));
+            const QString text = QStringLiteral("Cannot move %1 into place: %2").arg(s.target, errnoText(errno));
             run.staged.erase(run.staged.begin(), run.staged.begin() + qsizetype(i));
-            return fail(error, text);
+            return fail(error, UnzipFailure::fileAccess, text);
         }
         if (s.mtime)
             setModificationTime(s.target, *s.mtime);
@@ -326,89 +388,6 @@ bool unzipFileAtPath(const QString &path, const QString &destination, bool prese
             setModificationTime(it->first, it->second);
     }
     run.done = true;
-    return true;
-}
-
-bool canWrite(EncryptionMethod method)
-{
-    switch (method) {
-    case EncryptionMethod::none:
-        return true;
-    case EncryptionMethod::traditional:
-        return zip_encryption_method_supported(ZIP_EM_TRAD_PKWARE, 1);
-    case EncryptionMethod::aes128:
-        return zip_encryption_method_supported(ZIP_EM_AES_128, 1);
-    case EncryptionMethod::aes256:
-        return zip_encryption_method_supported(ZIP_EM_AES_256, 1);
-    }
-    return false;
-}
-
-bool createZip(const QString &path, const QList<ZipEntry> &entries, const std::optional<QString> &password,
-               EncryptionMethod method, QString *error)
-{
-    zip_uint16_t em = ZIP_EM_NONE;
-    switch (method) {
-    case EncryptionMethod::none:
-        break;
-    case EncryptionMethod::traditional:
-        em = ZIP_EM_TRAD_PKWARE;
-        break;
-    case EncryptionMethod::aes128:
-        em = ZIP_EM_AES_128;
-        break;
-    case EncryptionMethod::aes256:
-        em = ZIP_EM_AES_256;
-        break;
-    }
-    if (em != ZIP_EM_NONE && !password)
-        return fail(error, QStringLiteral("Encryption needs a password"));
-    if (!canWrite(method))
-        return fail(error, QStringLiteral("This libzip cannot write the chosen encryption"));
-
-    int openError = 0;
-    Archive za(zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &openError));
-    if (!za)
-        return fail(error, QStringLiteral("Cannot create the archive %1: %2").arg(path, codeText(openError)));
-    const auto lastError = [&] { return QString::fromUtf8(zip_strerror(za.get())); };
-
-    const QByteArray passwordBytes = password ? password->toUtf8() : QByteArray();
-    QList<QByteArray> buffers; // libzip reads them at close
-    for (const ZipEntry &e : entries) {
-        const QByteArray name = e.name.toUtf8();
-        const bool isDirectory = !e.isSymlink && name.endsWith('/');
-        zip_int64_t index = -1;
-        if (isDirectory) {
-            index = zip_dir_add(za.get(), name.constData(), ZIP_FL_ENC_UTF_8);
-        } else {
-            buffers.append(e.isSymlink ? e.linkTarget.toUtf8() : e.data);
-            const QByteArray &bytes = buffers.constLast();
-            zip_source_t *source = zip_source_buffer(za.get(), bytes.constData(), zip_uint64_t(bytes.size()), 0);
-            if (source) {
-                index = zip_file_add(za.get(), name.constData(), source, ZIP_FL_ENC_UTF_8);
-                if (index < 0)
-                    zip_source_free(source);
-            }
-        }
-        if (index < 0)
-            return fail(error, QStringLiteral("Cannot add \"%1\": %2").arg(e.name, lastError()));
-        const auto i = zip_uint64_t(index);
-
-        const zip_uint32_t mode = e.isSymlink     ? (kTypeLink | 0777)
-                                  : isDirectory ? (kTypeDir | 0755)
-                                                : (kTypeFile | (e.mode & 07777));
-        const zip_uint32_t attributes = (mode << 16) | (isDirectory ? kDosDirectory : 0);
-        bool ok = zip_file_set_external_attributes(za.get(), i, 0, ZIP_OPSYS_UNIX, attributes) == 0;
-        if (ok && e.modified.isValid())
-            ok = zip_file_set_mtime(za.get(), i, time_t(e.modified.toSecsSinceEpoch()), 0) == 0;
-        if (ok && em != ZIP_EM_NONE && !isDirectory)
-            ok = zip_file_set_encryption(za.get(), i, em, passwordBytes.constData()) == 0;
-        if (!ok)
-            return fail(error, QStringLiteral("Cannot add \"%1\": %2").arg(e.name, lastError()));
-    }
-    if (zip_close(za.get()) != 0)
-        return fail(error, QStringLiteral("Cannot write the archive %1: %2").arg(path, lastError()));
-    za.release(); // closed and freed
     return true;
 }
 

@@ -7,7 +7,6 @@
 #include "orvix_ios_native_sdk/core/Scenes.h"
 #include "orvix_ios_native_sdk/core/internal/EndpointOverride.h"
 #include "orvix_ios_native_sdk/flows/NewAadhaarFlowVC.h"
-#include "platform/zip/ziparchive.h"
 #include "simulator/documents/OfflineKycArchive.h"
 #include "simulator/documents/OfflineKycDocumentGenerator.h"
 
@@ -245,17 +244,30 @@ void TestAadhaarRecord::hostileArchiveTakesTheFailedUnzipPath()
     const QString zip = AadhaarRecordProcessing::archivePath();
     const QString escape = QFileInfo(AadhaarRecordProcessing::temporaryDirectory() + "escaped-offline.xml").absoluteFilePath();
     QFile::remove(escape);
-    QVERIFY(platform::zip::createZip(zip, {{"../escaped-offline.xml", "<x/>"}}, QString("9736"),
-                                     platform::zip::EncryptionMethod::aes256));
+    QFile file(zip);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(simulator::makeOfflineKycArchive("<x/>", "../escaped-offline.xml", "9736"));
+    file.close();
     auto s = screen();
     QVERIFY(s);
     QVERIFY(s->ErrorView->isHidden());
     LogCapture log;
     s->openArchive(zip);
+    QVERIFY(log.contains("The archive could not be opened: unsafe entry: "));
     QVERIFY(log.contains("SOMETHING WENT WRONG"));
     QTRY_VERIFY(!s->ErrorView->isHidden());
     QVERIFY(!QFile::exists(escape));
     QVERIFY(!s->aadhaarModel);
+    QVERIFY(!QFile::exists(zip));
+
+    // An archive without the XML file stops silently, and leaves nothing either.
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(simulator::makeOfflineKycArchive("<x/>", "readme.txt", "9736"));
+    file.close();
+    s->openArchive(zip);
+    QVERIFY(log.contains("UNZIPPED"));
+    QVERIFY(!QFile::exists(zip));
+    QVERIFY(!QFile::exists(AadhaarRecordProcessing::unzipDirectory()));
 }
 
 void TestAadhaarRecord::archiveWithoutReplyTextIsReported()

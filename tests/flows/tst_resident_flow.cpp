@@ -17,6 +17,7 @@
 
 #include <QAbstractButton>
 #include <QMutex>
+#include <QRegularExpression>
 #include <QtTest>
 
 using namespace orvix;
@@ -26,6 +27,7 @@ using orvix::sim::Override;
 using orvix::sim::ResidentPortal;
 
 Q_DECLARE_METATYPE(orvix::sim::Override)
+Q_DECLARE_METATYPE(orvix::simulator::ArchiveForm)
 
 // A helper's failed check ends the test too.
 #define STEP(call)                                                                                                     \
@@ -49,6 +51,25 @@ struct Receiver : OrvixEntryPointDelegate {
 };
 
 const QVariantMap failed{{"status", false}};
+
+// The document of the committed outside-tool archives: the generator's for
+// seed 20, with the photograph (and so its digest) as the archives hold it.
+simulator::OfflineKycDocument fixtureDocument(QByteArray *xml)
+{
+    simulator::OfflineKycDocument d = simulator::makeOfflineKycDocument({20});
+    QFile file(QStringLiteral(ORVIX_FIXTURES_DIR "/offlineaadhaar20230830234456427.xml"));
+    *xml = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QString text = QString::fromUtf8(*xml);
+    d.photo = QByteArray::fromBase64(QRegularExpression("<Pht>([^<]*)</Pht>").match(text).captured(1).toLatin1());
+    d.digestValue = QRegularExpression("<DigestValue>([^<]*)</DigestValue>").match(text).captured(1);
+    return d;
+}
+
+QByteArray fixture(const QString &name)
+{
+    QFile file(QStringLiteral(ORVIX_FIXTURES_DIR "/") + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 QString validNumber()
 {
@@ -97,6 +118,7 @@ private slots:
     void init();
     void cleanup();
 
+    void wholeRoadReachesTheHost_data();
     void wholeRoadReachesTheHost();
     void submitChecksRunInOrder();
     void wrongCaptchaRenewsIt();
@@ -228,8 +250,24 @@ void TestResidentFlow::waitForRecord(const std::shared_ptr<OldAadhaarFlowVC> &sc
     QVERIFY(!screen->ErrorView->isVisible());
 }
 
+void TestResidentFlow::wholeRoadReachesTheHost_data()
+{
+    using simulator::ArchiveForm;
+    QTest::addColumn<ArchiveForm>("archiveForm");
+    QTest::addColumn<QString>("fixture"); // served instead of a generated archive
+    QTest::newRow("traditional") << ArchiveForm::traditional << QString();
+    QTest::newRow("AES AE-1") << ArchiveForm::aesAe1 << QString();
+    QTest::newRow("AES AE-2") << ArchiveForm::aesAe2 << QString();
+    QTest::newRow("Info-ZIP traditional file") << ArchiveForm::traditional << QString("traditional-infozip.zip");
+}
+
 void TestResidentFlow::wholeRoadReachesTheHost()
 {
+    QFETCH(simulator::ArchiveForm, archiveForm);
+    QFETCH(QString, fixture);
+    m_sim.residentPortal().setArchiveForm(archiveForm);
+    if (!fixture.isEmpty())
+        m_sim.residentPortal().setArchiveFile(::fixture(fixture));
     auto screen = start();
     QVERIFY(screen);
     QCOMPARE(screen->modalPresentationStyle, platform::ui::ModalPresentationStyle::fullScreen);
@@ -327,10 +365,16 @@ void TestResidentFlow::wholeRoadReachesTheHost()
     QCOMPARE(pageField(screen->webcontentView, "spaced-inputenter-otp"), QString("9736"));
     QCOMPARE(pageField(screen->webcontentView, "totp"), otp);
 
+    // Nothing of the document is left on disk.
+    QTRY_VERIFY(!QFile::exists(AadhaarRecordProcessing::archivePath()));
+    QVERIFY(!QFile::exists(AadhaarRecordProcessing::temporaryDirectory() + "aadhaar.xml"));
+    QVERIFY(!QFile::exists(AadhaarRecordProcessing::unzipDirectory()));
+
     // The record shown is the document served.
     const auto served = m_sim.residentPortal().lastDocument();
     QVERIFY(served);
-    const simulator::OfflineKycDocument &doc = served->document;
+    QByteArray xml = served->xml;
+    const simulator::OfflineKycDocument doc = fixture.isEmpty() ? served->document : fixtureDocument(&xml);
     QCOMPARE(screen->usernameLbl->text(), doc.name);
     QCOMPARE(screen->dobLbl->text(), doc.dob);
     QVERIFY(screen->addressLbl->text().endsWith(doc.dist + " - " + doc.pc + ", " + doc.state + ", " + doc.country + "."));
@@ -351,7 +395,7 @@ void TestResidentFlow::wholeRoadReachesTheHost()
     // The log names the form's fields, never what the user typed or the record.
     QVERIFY(m_log->contains("Sync Request Body: task=<redacted>&boxchecked=<redacted>&zipcode=<redacted>"
                             "&totp=<redacted>&task=<redacted>&boxchecked=<redacted>"));
-    QVERIFY(m_log->contains(QString("XML document: %1 bytes").arg(served->xml.size())));
+    QVERIFY(m_log->contains(QString("XML document: %1 bytes").arg(xml.size())));
     const QString log = m_log->joined();
     for (const QString &secret : {m_number, code, otp, doc.name, doc.dob, doc.street, QString::fromLatin1(session),
                                   Backend::defaultCredential})
@@ -641,6 +685,13 @@ void TestResidentFlow::unusableArchiveIsReported()
     QVERIFY(!screen->popupLoader->isAnimating());
     QVERIFY(!screen->userInfoView->isVisible());
     QVERIFY(m_log->contains("SOMETHING WENT WRONG"));
+    // The reason is logged first, without the share code; nothing stays on disk.
+    const QStringList lines = m_log->lines();
+    const qsizetype reason = lines.indexOf(QRegularExpression("^The archive could not be opened: .+"));
+    QVERIFY2(reason >= 0 && reason < lines.indexOf("SOMETHING WENT WRONG"), qPrintable(m_log->joined()));
+    QVERIFY(!lines[reason].contains("9736"));
+    QVERIFY(!QFile::exists(AadhaarRecordProcessing::archivePath()));
+    QVERIFY(!QFile::exists(AadhaarRecordProcessing::unzipDirectory()));
     QCOMPARE(m_sim.residentPortal().lastDownload()->served, fault == 1);
     QCOMPARE(m_sim.requestsTo(Backend::documentsRoute).size(), 0);
 

@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QUrlQuery>
 #include <QtTest>
 
@@ -30,6 +31,7 @@ using orvix::sim::Backend;
 using orvix::sim::Override;
 
 Q_DECLARE_METATYPE(orvix::sim::Override)
+Q_DECLARE_METATYPE(orvix::simulator::ArchiveForm)
 
 namespace {
 
@@ -84,6 +86,24 @@ QVariantMap expectedUserInfo(const simulator::OfflineKycDocument &d)
                      {"KeyInfo", QVariantMap{{"X509Data", QVariantMap{{"X509SubjectName", d.subjectName},
                                                                       {"X509Certificate", d.certificate}}}}}}},
     };
+}
+
+// The document of the committed outside-tool archives: the generator's for
+// seed 20, with the photograph (and so its digest) as the archives hold it.
+simulator::OfflineKycDocument fixtureDocument()
+{
+    simulator::OfflineKycDocument d = simulator::makeOfflineKycDocument({20});
+    QFile xml(QStringLiteral(ORVIX_FIXTURES_DIR "/offlineaadhaar20230830234456427.xml"));
+    const QString text = xml.open(QIODevice::ReadOnly) ? QString::fromUtf8(xml.readAll()) : QString();
+    d.photo = QByteArray::fromBase64(QRegularExpression("<Pht>([^<]*)</Pht>").match(text).captured(1).toLatin1());
+    d.digestValue = QRegularExpression("<DigestValue>([^<]*)</DigestValue>").match(text).captured(1);
+    return d;
+}
+
+QByteArray fixture(const QString &name)
+{
+    QFile file(QStringLiteral(ORVIX_FIXTURES_DIR "/") + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QString lastToast()
@@ -379,15 +399,26 @@ QStringList TestWebApiFlow::checkAuthorityRequests(const QString &captcha, const
 
 void TestWebApiFlow::wholeRoadReachesTheHost_data()
 {
+    using simulator::ArchiveForm;
     QTest::addColumn<bool>("wrappedArchive");
-    QTest::newRow("archive text in one line") << false;
-    QTest::newRow("archive text in lines of 76") << true;
+    QTest::addColumn<ArchiveForm>("form");
+    QTest::addColumn<QString>("fixture"); // served instead of a generated archive
+    QTest::newRow("archive text in one line") << false << ArchiveForm::traditional << QString();
+    QTest::newRow("archive text in lines of 76") << true << ArchiveForm::traditional << QString();
+    QTest::newRow("AES AE-1") << false << ArchiveForm::aesAe1 << QString();
+    QTest::newRow("AES AE-2") << false << ArchiveForm::aesAe2 << QString();
+    QTest::newRow("7-Zip AES-256 file") << false << ArchiveForm::traditional << QString("aes256-7zip.zip");
 }
 
 void TestWebApiFlow::wholeRoadReachesTheHost()
 {
     QFETCH(bool, wrappedArchive);
+    QFETCH(simulator::ArchiveForm, form);
+    QFETCH(QString, fixture);
     m_sim.authority().setBase64LineBreaks(wrappedArchive);
+    m_sim.authority().setArchiveForm(form);
+    if (!fixture.isEmpty())
+        m_sim.authority().setArchiveFile(::fixture(fixture));
     // Files of an earlier run must not be taken for this one.
     QDir().mkpath(AadhaarRecordProcessing::unzipDirectory());
     QFile stale(AadhaarRecordProcessing::unzipDirectory() + "/offlineaadhaar00000000000000000.xml");
@@ -435,11 +466,15 @@ void TestWebApiFlow::wholeRoadReachesTheHost()
     QVERIFY(!screen->popupLoader->isAnimating());
     QVERIFY(!screen->ErrorView->isVisible());
     QVERIFY(!QFile::exists(stale.fileName()));
+    // Nothing of the document is left on disk.
+    QTRY_VERIFY(!QFile::exists(AadhaarRecordProcessing::archivePath()));
+    QVERIFY(!QFile::exists(AadhaarRecordProcessing::temporaryDirectory() + "aadhaar.xml"));
+    QVERIFY(!QFile::exists(AadhaarRecordProcessing::unzipDirectory()));
 
     // The record shown is the document served.
     const auto served = m_sim.authority().lastDocument();
     QVERIFY(served);
-    const simulator::OfflineKycDocument &doc = served->document;
+    const simulator::OfflineKycDocument doc = fixture.isEmpty() ? served->document : fixtureDocument();
     QCOMPARE(screen->usernameLbl->text(), doc.name);
     QCOMPARE(screen->dobLbl->text(), doc.dob);
     QCOMPARE(screen->addressLbl->text(), AadhaarRecordProcessing::composeAddress(screen->aadhaarModel));
@@ -756,6 +791,13 @@ void TestWebApiFlow::unusableArchiveIsReported()
     QVERIFY(screen->ErrorView->isVisible());
     QVERIFY(!screen->popupLoader->isAnimating());
     QVERIFY(m_log->contains("SOMETHING WENT WRONG"));
+    // The reason is logged first, without the share code; nothing stays on disk.
+    const QStringList lines = m_log->lines();
+    const qsizetype reason = lines.indexOf(QRegularExpression("^The archive could not be opened: .+"));
+    QVERIFY2(reason >= 0 && reason < lines.indexOf("SOMETHING WENT WRONG"), qPrintable(m_log->joined()));
+    QVERIFY(!lines[reason].contains("9736"));
+    QVERIFY(!QFile::exists(AadhaarRecordProcessing::archivePath()));
+    QVERIFY(!QFile::exists(AadhaarRecordProcessing::unzipDirectory()));
     QCOMPARE(m_sim.requestsTo(Backend::documentsRoute).size(), 0);
     // Still up; back reports again.
     QCOMPARE(m_host->presentedViewController(), std::static_pointer_cast<platform::ui::ViewController>(screen));

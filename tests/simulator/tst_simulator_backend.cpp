@@ -175,6 +175,7 @@ void TestSimulatorBackend::documentsIssueIds()
     sim.backend().setDocumentIdField(Backend::DocumentIdField::missing);
     QVERIFY(!post(backend::documentsPath(), backend::documentBody()).contains("documentId"));
     QCOMPARE(status(post(backend::documentsPath(), {{"extension", "xml"}})), 400);
+    QCOMPARE(status(post(backend::documentsPath(), {{"extension", "pdf"}, {"name", "aadhaar"}, {"type", "aadhaar"}})), 400);
 }
 
 

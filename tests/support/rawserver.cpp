@@ -1,6 +1,9 @@
 #include "rawserver.h"
 
+#include <QSslServer>
+#include <QSslSocket>
 #include <QTcpSocket>
+#include <QTimer>
 
 QByteArray RawRequest::header(const QByteArray &name) const
 {
@@ -32,17 +35,28 @@ RawReply RawReply::http(int status, const QByteArray &body, const QByteArray &co
     return {Kind::bytes, out};
 }
 
-RawServer::RawServer(Handler handler, QObject *parent) : QObject(parent), m_handler(std::move(handler))
+RawServer::RawServer(Handler handler, QObject *parent)
+    : QObject(parent), m_server(std::make_unique<QTcpServer>()), m_handler(std::move(handler))
 {
-    m_server.listen(QHostAddress::LocalHost, 0);
-    connect(&m_server, &QTcpServer::newConnection, this, &RawServer::onConnection);
+    m_server->listen(QHostAddress::LocalHost, 0);
+    connect(m_server.get(), &QTcpServer::newConnection, this, &RawServer::onConnection);
+}
+
+RawServer::RawServer(Handler handler, const QSslConfiguration &tls, QObject *parent)
+    : QObject(parent), m_tls(true), m_handler(std::move(handler))
+{
+    auto server = std::make_unique<QSslServer>();
+    server->setSslConfiguration(tls);
+    m_server = std::move(server);
+    m_server->listen(QHostAddress::LocalHost, 0);
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, &RawServer::onConnection);
 }
 
 RawServer::~RawServer() = default;
 
 QUrl RawServer::url(const QString &path) const
 {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path));
+    return QUrl(QStringLiteral("%1://127.0.0.1:%2%3").arg(m_tls ? "https" : "http").arg(port()).arg(path));
 }
 
 int RawServer::count(const QByteArray &path) const
@@ -55,7 +69,7 @@ int RawServer::count(const QByteArray &path) const
 
 void RawServer::onConnection()
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         socket->setParent(this);
         auto buffer = std::make_shared<QByteArray>();
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -65,6 +79,8 @@ void RawServer::onConnection()
             if (end < 0)
                 return;
             RawRequest req;
+            if (auto *ssl = qobject_cast<QSslSocket *>(socket))
+                req.protocol = ssl->sslConfiguration().nextNegotiatedProtocol();
             const QList<QByteArray> lines = buffer->left(end).split('\n');
             const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
             req.method = first.value(0);
@@ -79,16 +95,24 @@ void RawServer::onConnection()
                 if (l.left(c).compare("Content-Length", Qt::CaseInsensitive) == 0)
                     length = l.mid(c + 1).trimmed().toLongLong();
             }
-            if (buffer->size() < end + 4 + length)
+            if (m_replyBeforeBody) {
+                // Read no further: the sender's buffers fill up.
+                socket->disconnect(this);
+                socket->setReadBufferSize(1);
+                length = std::min<qint64>(length, buffer->size() - end - 4);
+            } else if (buffer->size() < end + 4 + length) {
                 return;
+            }
             req.body = buffer->mid(end + 4, length);
+            req.raw = buffer->left(end + 4 + length);
             buffer->remove(0, end + 4 + length);
             m_requests.append(req);
             const RawReply reply = m_handler ? m_handler(req) : RawReply::http(200, "{}");
             switch (reply.kind) {
             case RawReply::Kind::bytes:
                 socket->write(reply.bytes);
-                socket->disconnectFromHost();
+                if (!m_replyBeforeBody)
+                    socket->disconnectFromHost();
                 break;
             case RawReply::Kind::drop:
                 socket->abort();
@@ -96,6 +120,13 @@ void RawServer::onConnection()
                 break;
             case RawReply::Kind::hang:
                 break;
+            case RawReply::Kind::trickle: {
+                socket->write("HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n");
+                auto *timer = new QTimer(socket);
+                connect(timer, &QTimer::timeout, socket, [socket] { socket->write("x"); });
+                timer->start(reply.intervalMs);
+                break;
+            }
             }
         });
     }

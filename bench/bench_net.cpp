@@ -1,0 +1,298 @@
+// The shared session against QNetworkAccessManager in one run: 500 GET
+// requests of 1 KB one after the other and 16 in flight, and 5 MB bodies, to
+// a loopback server on threads of its own that answers from memory. libcurl
+// alone on a thread of its own (multi interface, bodies kept as the session
+// keeps them) is the reference for what a transfer thread could at best give.
+// CPU time is the client's: the process's minus the server threads'.
+
+#include "platform/net/session.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace orvix::platform::net;
+
+namespace {
+
+qint64 cpuNs(clockid_t clock)
+{
+    timespec t{};
+    clock_gettime(clock, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// Answers every connection with one prepared reply and closes it.
+class LoopbackServer {
+public:
+    LoopbackServer()
+    {
+        m_fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(m_fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+        listen(m_fd, 256);
+        socklen_t len = sizeof addr;
+        getsockname(m_fd, reinterpret_cast<sockaddr *>(&addr), &len);
+        m_port = ntohs(addr.sin_port);
+        m_replies["/1k"] = reply(1024);
+        m_replies["/5m"] = reply(5 * 1024 * 1024);
+        for (int i = 0; i < 8; ++i)
+            m_workers.emplace_back([this] { serve(); });
+    }
+
+    ~LoopbackServer()
+    {
+        m_stop = true;
+        shutdown(m_fd, SHUT_RDWR);
+        for (std::thread &t : m_workers)
+            t.join();
+        close(m_fd);
+    }
+
+    QUrl url(const char *path) const { return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path)); }
+    qint64 cpuNs() const { return m_cpuNs.load(); }
+
+private:
+    static std::string reply(size_t size)
+    {
+        return "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " + std::to_string(size)
+            + "\r\nConnection: close\r\n\r\n" + std::string(size, 'x');
+    }
+
+    void serve()
+    {
+        std::vector<char> buffer(16384);
+        while (!m_stop) {
+            const int c = accept(m_fd, nullptr, nullptr);
+            if (c < 0)
+                continue;
+            const qint64 start = ::cpuNs(CLOCK_THREAD_CPUTIME_ID);
+            std::string head;
+            while (head.find("\r\n\r\n") == std::string::npos) {
+                const ssize_t n = recv(c, buffer.data(), buffer.size(), 0);
+                if (n <= 0)
+                    break;
+                head.append(buffer.data(), size_t(n));
+            }
+            const size_t sp = head.find(' ');
+            const std::string path = head.substr(sp + 1, head.find(' ', sp + 1) - sp - 1);
+            const auto it = m_replies.find(path);
+            if (it != m_replies.end()) {
+                const std::string &out = it->second;
+                for (size_t sent = 0; sent < out.size();) {
+                    const ssize_t n = send(c, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
+                    if (n <= 0)
+                        break;
+                    sent += size_t(n);
+                }
+            }
+            shutdown(c, SHUT_WR);
+            while (recv(c, buffer.data(), buffer.size(), 0) > 0) {
+            }
+            close(c);
+            m_cpuNs += ::cpuNs(CLOCK_THREAD_CPUTIME_ID) - start;
+        }
+    }
+
+    int m_fd = -1;
+    quint16 m_port = 0;
+    std::map<std::string, std::string> m_replies;
+    std::vector<std::thread> m_workers;
+    std::atomic<bool> m_stop{false};
+    std::atomic<qint64> m_cpuNs{0};
+};
+
+LoopbackServer *server = nullptr;
+
+enum class Client { session, networkAccessManager, curlThread };
+
+// Runs `total` requests with `inFlight` outstanding; returns the bytes received.
+qint64 runBatch(Client client, const QUrl &url, int total, int inFlight)
+{
+    qint64 bytes = 0;
+    if (client == Client::curlThread) {
+        // The best a transfer thread could do: libcurl alone, no Qt, no hand-over.
+        std::thread worker([&] {
+            // The body is kept as the session keeps it: reserved at its declared length.
+            struct Sink {
+                CURL *easy = nullptr;
+                QByteArray body;
+            };
+            auto write = +[](char *data, size_t s, size_t n, void *p) {
+                auto *sink = static_cast<Sink *>(p);
+                if (sink->body.isEmpty()) {
+                    curl_off_t length = -1;
+                    curl_easy_getinfo(sink->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+                    if (length > 0)
+                        sink->body.reserve(qsizetype(length));
+                }
+                sink->body.append(data, qsizetype(s * n));
+                return s * n;
+            };
+            const QByteArray u = url.toEncoded();
+            auto makeEasy = [&] {
+                CURL *easy = curl_easy_init();
+                curl_easy_setopt(easy, CURLOPT_URL, u.constData());
+                curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
+                curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
+                auto *sink = new Sink{easy, {}};
+                curl_easy_setopt(easy, CURLOPT_WRITEDATA, sink);
+                curl_easy_setopt(easy, CURLOPT_PRIVATE, sink);
+                curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, write);
+                return easy;
+            };
+            CURLM *multi = curl_multi_init();
+            int started = 0;
+            int done = 0;
+            for (; started < std::min(inFlight, total); ++started)
+                curl_multi_add_handle(multi, makeEasy());
+            while (done < total) {
+                int running = 0;
+                curl_multi_perform(multi, &running);
+                int left = 0;
+                while (CURLMsg *msg = curl_multi_info_read(multi, &left)) {
+                    if (msg->msg != CURLMSG_DONE)
+                        continue;
+                    CURL *easy = msg->easy_handle;
+                    Sink *sink = nullptr;
+                    curl_easy_getinfo(easy, CURLINFO_PRIVATE, &sink);
+                    bytes += sink->body.size();
+                    delete sink;
+                    curl_multi_remove_handle(multi, easy);
+                    curl_easy_cleanup(easy);
+                    ++done;
+                    if (started < total) {
+                        curl_multi_add_handle(multi, makeEasy());
+                        ++started;
+                    }
+                }
+                if (done < total)
+                    curl_multi_poll(multi, nullptr, 0, 100, nullptr);
+            }
+            curl_multi_cleanup(multi);
+        });
+        worker.join();
+        return bytes;
+    }
+
+    static QNetworkAccessManager *manager = new QNetworkAccessManager;
+    int started = 0;
+    int done = 0;
+    QEventLoop loop;
+    std::function<void()> startOne = [&] {
+        ++started;
+        auto finished = [&](qint64 size) {
+            bytes += size;
+            if (++done == total)
+                loop.quit();
+            else if (started < total)
+                startOne();
+        };
+        if (client == Client::session) {
+            DataRequestOptions options;
+            options.urlText = url.toString();
+            Session::shared().request(options, nullptr, [finished](const DataResponse &r) {
+                finished(r.data ? r.data->size() : 0);
+            });
+        } else {
+            QNetworkReply *reply = manager->get(QNetworkRequest(url));
+            QObject::connect(reply, &QNetworkReply::finished, reply, [reply, finished] {
+                const qint64 size = reply->readAll().size();
+                reply->deleteLater();
+                finished(size);
+            });
+        }
+    };
+    for (int i = 0; i < std::min(inFlight, total); ++i)
+        startOne();
+    loop.exec();
+    return bytes;
+}
+
+struct Result {
+    double seconds = 0;
+    double cpuSeconds = 0;
+};
+std::map<std::string, Result> results;
+
+void BM_Requests(benchmark::State &state, Client client, const char *path, int total, int inFlight,
+                 const char *key)
+{
+    const QUrl url = server->url(path);
+    Result sum;
+    qint64 bytes = 0;
+    for (auto _ : state) {
+        const qint64 wallStart = cpuNs(CLOCK_MONOTONIC);
+        const qint64 cpuStart = cpuNs(CLOCK_PROCESS_CPUTIME_ID) - server->cpuNs();
+        bytes += runBatch(client, url, total, inFlight);
+        const double cpu = (cpuNs(CLOCK_PROCESS_CPUTIME_ID) - server->cpuNs() - cpuStart) / 1e9;
+        const double wall = (cpuNs(CLOCK_MONOTONIC) - wallStart) / 1e9;
+        state.SetIterationTime(wall);
+        sum.seconds += wall;
+        sum.cpuSeconds += cpu;
+    }
+    const double n = double(state.iterations());
+    state.SetBytesProcessed(bytes);
+    state.SetItemsProcessed(state.iterations() * total);
+    state.counters["client_cpu_ms"] = sum.cpuSeconds / n * 1000;
+    results[key] = {sum.seconds / n, sum.cpuSeconds / n};
+}
+
+#define NET_BENCH(name, client, path, total, inFlight) \
+    BENCHMARK_CAPTURE(BM_Requests, name, client, path, total, inFlight, #name) \
+        ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3)
+
+NET_BENCH(session_1k_sequential, Client::session, "/1k", 500, 1);
+NET_BENCH(qnam_1k_sequential, Client::networkAccessManager, "/1k", 500, 1);
+NET_BENCH(curlthread_1k_sequential, Client::curlThread, "/1k", 500, 1);
+NET_BENCH(session_1k_16inflight, Client::session, "/1k", 500, 16);
+NET_BENCH(qnam_1k_16inflight, Client::networkAccessManager, "/1k", 500, 16);
+NET_BENCH(curlthread_1k_16inflight, Client::curlThread, "/1k", 500, 16);
+NET_BENCH(session_5m_sequential, Client::session, "/5m", 40, 1);
+NET_BENCH(qnam_5m_sequential, Client::networkAccessManager, "/5m", 40, 1);
+NET_BENCH(curlthread_5m_sequential, Client::curlThread, "/5m", 40, 1);
+NET_BENCH(session_5m_16inflight, Client::session, "/5m", 40, 16);
+NET_BENCH(qnam_5m_16inflight, Client::networkAccessManager, "/5m", 40, 16);
+NET_BENCH(curlthread_5m_16inflight, Client::curlThread, "/5m", 40, 16);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    LoopbackServer loopback;
+    server = &loopback;
+    benchmark::RunSpecifiedBenchmarks();
+
+    std::printf("\nsession / QNetworkAccessManager (below 1 is better for the session)\n");
+    std::printf("%-16s %10s %10s\n", "case", "time", "cpu time");
+    for (const char *c : {"1k_sequential", "1k_16inflight", "5m_sequential", "5m_16inflight"}) {
+        const auto s = results.find(std::string("session_") + c);
+        const auto q = results.find(std::string("qnam_") + c);
+        if (s == results.end() || q == results.end())
+            continue;
+        std::printf("%-16s %10.2f %10.2f\n", c, s->second.seconds / q->second.seconds,
+                    s->second.cpuSeconds / q->second.cpuSeconds);
+    }
+    server = nullptr;
+    return 0;
+}

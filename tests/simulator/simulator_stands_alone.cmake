@@ -1,0 +1,43 @@
+# The simulator states the wire contract itself: no file under simulator/
+# includes a header of the kit or of its platform layer, and its libraries
+# do not link them.
+#   cmake -DSIMULATOR_DIR=<dir> -DLINKS=<lib|lib|...> -P simulator_stands_alone.cmake
+if(NOT IS_DIRECTORY "${SIMULATOR_DIR}")
+    message(FATAL_ERROR "no simulator sources at '${SIMULATOR_DIR}'")
+endif()
+
+file(GLOB_RECURSE sources LIST_DIRECTORIES false "${SIMULATOR_DIR}/*")
+set(found "")
+set(scanned 0)
+foreach(source IN LISTS sources)
+    if(NOT source MATCHES "\\.(h|hh|hpp|c|cc|cpp|cxx|inl)$")
+        continue()
+    endif()
+    math(EXPR scanned "${scanned} + 1")
+    file(STRINGS "${source}" includes REGEX "^[ \t]*#[ \t]*include")
+    foreach(line IN LISTS includes)
+        if(line MATCHES "[<\"]([^>\"]*)[>\"]")
+            set(header "${CMAKE_MATCH_1}")
+            if(header MATCHES "(^|/)(orvix_ios_native_sdk|platform)/")
+                file(RELATIVE_PATH where "${SIMULATOR_DIR}" "${source}")
+                list(APPEND found "${where}: ${header}")
+            endif()
+        endif()
+    endforeach()
+endforeach()
+if(scanned EQUAL 0)
+    message(FATAL_ERROR "no source files under '${SIMULATOR_DIR}'")
+endif()
+
+string(REPLACE "|" ";" links "${LINKS}")
+foreach(link IN LISTS links)
+    if(link MATCHES "^(Orvix::)?(orvix|orvix_platform.*|platform.*)$")
+        list(APPEND found "links ${link}")
+    endif()
+endforeach()
+
+if(found)
+    list(JOIN found "\n  " text)
+    message(FATAL_ERROR "the simulator depends on the kit:\n  ${text}")
+endif()
+message(STATUS "${scanned} simulator files, none includes the kit; links: ${LINKS}")
