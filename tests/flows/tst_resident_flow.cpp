@@ -407,6 +407,7 @@ void TestResidentFlow::wholeRoadReachesTheHost()
     QVERIFY(m_receiver->reports.isEmpty());
     QTest::mouseClick(button(screen, "proceedBtn"), Qt::LeftButton);
     QCOMPARE(m_receiver->reports.size(), 1);
+    QCOMPARE(m_receiver->screenWasUp, QList<bool>{true}); // reported, then dismissed
     QCOMPARE(m_receiver->reports[0].value("status"), QVariant(true));
     const QVariantMap userInfo = m_receiver->reports[0].value("userInfo").toMap();
     QCOMPARE(userInfo, screen->aadhaarModel->dictionaryRepresentation());
