@@ -642,7 +642,8 @@ void TestWebApiFlow::reloadedCaptchaIsRead()
         m_sim.setOverride(Authority::captchaRoute, reply.times(1));
     QTest::mouseClick(button(screen, "reloadCaptchaBtn"), Qt::LeftButton);
     QVERIFY(!screen->popupLoader->isAnimating());
-    QTRY_COMPARE_WITH_TIMEOUT(m_sim.requestsTo(Authority::captchaRoute).size(), 2, 15000);
+    // At least the reload's; a new authorization may follow at once.
+    QTRY_VERIFY_WITH_TIMEOUT(m_sim.requestsTo(Authority::captchaRoute).size() >= 2, 15000);
 
     const QString message = replyBody.value("message").toString();
     if (replyBody.isEmpty()) {
