@@ -81,17 +81,50 @@ Reply DigiLocker::consent(const Request &request) const
     auto button = [&](const QString &path, const QString &id, const QString &label) {
         QUrl action(pathStart + path);
         action.setQuery(QUrlQuery{{QStringLiteral("tx"), tx}});
-        return QStringLiteral("<form method=\"post\" action=\"%1\"><button type=\"submit\" id=\"%2\">%3</button></form>")
+        return QStringLiteral("<form method=\"post\" action=\"%1\"><button type=\"submit\" id=\"%2\" class=\"%2\">"
+                              "%3</button></form>")
             .arg(htmlEscaped(action.toString(QUrl::FullyEncoded)), id, label);
     };
     const QString document = fetch->docType.isEmpty() ? QStringLiteral("documents") : fetch->docType;
-    const QString body =
-        QStringLiteral("<p>Signed in as <strong id=\"username\">%1</strong>.</p>\n"
-                       "<p>Share your <strong>%2</strong> from DigiLocker with the requesting service?</p>\n%3\n%4")
-            .arg(htmlEscaped(fetch->username), htmlEscaped(document),
-                 button(allowPath, QStringLiteral("allow"), QStringLiteral("Allow")),
-                 button(denyPath, QStringLiteral("deny"), QStringLiteral("Deny")));
-    return htmlPage(200, QStringLiteral("DigiLocker consent"), body);
+    // Laid out like a real consent page: who is signed in, what is shared, two clear choices.
+    const QString html = QStringLiteral(R"(<!DOCTYPE html>
+<html><head><meta charset="utf-8"><meta name="viewport" content="width=device-width">
+<title>DigiLocker consent</title>
+<style>
+body { margin: 0; background: #EEF2F7; color: #1B1F24; font: 15px/1.45 "DejaVu Sans", Arial, sans-serif; }
+header { background: #2D3E8B; color: #FFFFFF; padding: 14px 20px; font-size: 18px; font-weight: 700; }
+main { max-width: 440px; margin: 20px auto; padding: 0 14px; }
+.card { background: #FFFFFF; border-radius: 12px; padding: 20px; box-shadow: 0 1px 4px rgba(0,0,0,.12); }
+h1 { font-size: 20px; margin: 0 0 6px; }
+.who { color: #57606A; margin: 0 0 16px; }
+ul { margin: 8px 0 16px; padding-left: 20px; }
+li { margin: 3px 0; }
+.note { color: #57606A; font-size: 13px; margin: 0 0 18px; }
+.actions { display: flex; gap: 12px; }
+.actions form { flex: 1; margin: 0; }
+button { width: 100%; padding: 11px 0; border-radius: 8px; font: inherit; font-weight: 700; cursor: pointer; }
+button.allow { background: #2D3E8B; color: #FFFFFF; border: 1px solid #2D3E8B; }
+button.deny { background: #FFFFFF; color: #2D3E8B; border: 1px solid #2D3E8B; }
+</style></head>
+<body>
+<header>DigiLocker</header>
+<main><div class="card">
+<h1>Share your %2</h1>
+<p class="who">Signed in as <strong id="username">%1</strong></p>
+<p>The requesting service asks for your <strong>%2</strong> from DigiLocker. It will receive:</p>
+<ul><li>the issued document</li><li>your name, date of birth and gender</li><li>your address and photograph</li></ul>
+<p class="note">Allow shares it once; Deny shares nothing.</p>
+<div class="actions">
+%4
+%3
+</div>
+</div></main>
+</body></html>
+)")
+                             .arg(htmlEscaped(fetch->username), htmlEscaped(document),
+                                  button(allowPath, QStringLiteral("allow"), QStringLiteral("Allow")),
+                                  button(denyPath, QStringLiteral("deny"), QStringLiteral("Deny")));
+    return Reply::bytes(200, html.toUtf8(), "text/html; charset=utf-8");
 }
 
 Reply DigiLocker::decide(const Request &request)

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QUrlQuery>
 #if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
 #include <QHttpHeaders>
 #endif
@@ -67,12 +68,39 @@ HttpServer::HttpServer(Dispatcher dispatcher, QObject *parent)
 {
 }
 
+QString HttpServer::logLine(const Request &request, const Reply &reply)
+{
+    QString line = QString::fromLatin1(request.method) + u' ' + request.path;
+    if (!request.query.isEmpty()) {
+        QStringList items;
+        for (const auto &item : QUrlQuery(request.query).queryItems(QUrl::FullyEncoded))
+            items.append(item.first + QStringLiteral("=<redacted>"));
+        line += u'?' + items.join(u'&');
+    }
+    switch (reply.behaviour) {
+    case Reply::Behaviour::answer:
+        return line + QStringLiteral(" -> %1").arg(reply.status);
+    case Reply::Behaviour::slow:
+        return line + QStringLiteral(" -> %1 after %2 ms").arg(reply.status).arg(reply.delayMs);
+    case Reply::Behaviour::drop:
+        return line + QStringLiteral(" -> dropped");
+    }
+    return line;
+}
+
+void HttpServer::logRequest(const Request &request, const Reply &reply) const
+{
+    if (m_log)
+        m_log(logLine(request, reply));
+}
+
 #if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
 
 bool HttpServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
 {
     Request r = toRequest(request);
     const Reply reply = m_dispatch(r);
+    logRequest(r, reply);
     if (reply.behaviour == Reply::Behaviour::drop) {
         socket->abort();
         return true;
@@ -130,6 +158,7 @@ bool HttpServer::handleRequest(const QHttpServerRequest &request, QHttpServerRes
     if (reply.behaviour != Reply::Behaviour::answer)
         reply = Reply::errorCode(503, QStringLiteral("UNAVAILABLE"),
                                  QStringLiteral("dropped and slow replies need Qt before 6.5"));
+    logRequest(r, reply);
     respond(responder, reply, r.method != "HEAD");
     return true;
 }

@@ -70,6 +70,11 @@ QString Simulator::residentPortalUrl() const
     return isListening() ? baseUrl().resolved(QUrl(ResidentPortal::prefix)).toString() : QString();
 }
 
+void Simulator::setRequestLog(std::function<void(const QString &line)> log)
+{
+    m_server->setRequestLog(std::move(log));
+}
+
 void Simulator::addRoute(Route route)
 {
     m_routes.append(std::move(route));

@@ -17,6 +17,7 @@
 #include <QHash>
 #include <QObject>
 #include <QUrl>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -46,10 +47,16 @@ public:
     // The resident page's base, ending in '/': the page is this + "offline-kyc".
     QString residentPortalUrl() const;
 
+    // An Aadhaar number the authority and the resident page accept.
+    static QString sampleAadhaarNumber() { return QStringLiteral("987654321012"); }
+
     Backend &backend() { return *m_backend; }
     DigiLocker &digiLocker() { return *m_digiLocker; }
     Authority &authority() { return *m_authority; }
     ResidentPortal &residentPortal() { return *m_residentPortal; }
+
+    // One line per request answered (see HttpServer::logLine); none by default.
+    void setRequestLog(std::function<void(const QString &line)> log);
 
     void addRoute(Route route);
     void addRoutes(const QList<Route> &routes);

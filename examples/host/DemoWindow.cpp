@@ -1,7 +1,6 @@
 #include "DemoWindow.h"
 
 #include "orvix_ios_native_sdk/core/internal/EndpointOverride.h"
-#include "orvix_ios_native_sdk/document/AadhaarHelper.h"
 #include "orvix_ios_native_sdk/flows/DigiLockerViewController.h"
 #include "orvix_ios_native_sdk/flows/NewAadhaarFlowVC.h"
 #include "orvix_ios_native_sdk/flows/OldAadhaarFlowVC.h"
@@ -17,6 +16,9 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QTime>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextStream>
@@ -55,16 +57,36 @@ bool shown(const QWidget *w)
     return w && w->isVisible();
 }
 
-// A demo Aadhaar number: twelve digits whose last one is the check digit.
-QString demoAadhaarNumber()
+// "987654321012" as "9876 5432 1012".
+QString grouped(const QString &number)
 {
-    const AadhaarHelper helper;
-    for (int d = 0; d <= 9; ++d) {
-        const QString n = QStringLiteral("98765432101") + QString::number(d);
-        if (helper.validateVerhoeff(n))
-            return n;
+    QString out;
+    for (qsizetype i = 0; i < number.size(); ++i) {
+        if (i && i % 4 == 0)
+            out += u' ';
+        out += number.at(i);
     }
-    return QString();
+    return out;
+}
+
+// Presses the visible button or link labelled `label` on a web page, or with
+// `press` false only says whether there is one.
+QString consentScript(const QString &label, bool press)
+{
+    return QStringLiteral(R"((function(label, press) {
+    var nodes = document.querySelectorAll('button, a, input[type=submit], input[type=button], [role=button]');
+    for (var i = 0; i < nodes.length; ++i) {
+        var n = nodes[i];
+        var text = (n.tagName === 'INPUT' ? n.value : n.innerText) || '';
+        if (text.trim().toLowerCase() !== label || n.disabled || !n.getClientRects().length)
+            continue;
+        if (press)
+            n.click();
+        return true;
+    }
+    return false;
+})('%1', %2))")
+        .arg(label.toLower(), press ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
 void printLine(const QString &text)
@@ -76,24 +98,40 @@ void printLine(const QString &text)
 
 } // namespace
 
+namespace {
+constexpr Config::Value allFlows[] = {Config::residentUidaiAadhaarFlow, Config::myAadhaarUidaiFlow,
+                                      Config::digilockerFlow, Config::aadhaarApiflow};
+} // namespace
+
+QStringList flowNames()
+{
+    QStringList names;
+    for (Config::Value v : allFlows)
+        names.append(Config(v).caseName());
+    return names;
+}
+
 std::optional<QList<Config>> parseFlows(const QString &text, QString *problem)
 {
     QList<Config> flows;
     for (const QString &raw : text.split(u',', Qt::SkipEmptyParts)) {
         const QString name = raw.trimmed();
-        bool found = false;
-        for (Config::Value v : {Config::residentUidaiAadhaarFlow, Config::myAadhaarUidaiFlow, Config::digilockerFlow,
-                                Config::aadhaarApiflow}) {
-            if (Config(v).caseName() == name) {
-                flows.append(v);
-                found = true;
-            }
-        }
-        if (!found) {
+        const auto *found = std::find_if(std::begin(allFlows), std::end(allFlows),
+                                         [&name](Config::Value v) { return Config(v).caseName() == name; });
+        if (found == std::end(allFlows)) {
             if (problem)
-                *problem = QStringLiteral("unknown flow: %1").arg(name);
+                *problem = QStringLiteral("unknown flow: %1 (the flows are %2)").arg(name, flowNames().join(u", "));
             return std::nullopt;
         }
+        flows.append(*found);
+    }
+    // The kit refuses a run with fewer: say so before it starts.
+    if (flows.size() < 2) {
+        if (problem)
+            *problem = QStringLiteral("the kit needs at least two flows, in order of preference "
+                                      "(e.g. --flows digilockerFlow,myAadhaarUidaiFlow); it runs the first "
+                                      "one its backend reports available");
+        return std::nullopt;
     }
     return flows;
 }
@@ -142,6 +180,10 @@ DemoWindow::DemoWindow(DemoOptions options, QWidget *parent) : QWidget(parent), 
     m_reports = new QPlainTextEdit;
     m_reports->setReadOnly(true);
     m_reports->setPlaceholderText(QStringLiteral("Reports from the kit appear here."));
+    m_hint = new QLabel;
+    m_hint->setWordWrap(true);
+    m_hint->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_hint->hide();
 
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("Merchant id"), m_merchant);
@@ -152,6 +194,7 @@ DemoWindow::DemoWindow(DemoOptions options, QWidget *parent) : QWidget(parent), 
     layout->addLayout(form);
     layout->addWidget(m_start);
     layout->addWidget(m_status);
+    layout->addWidget(m_hint);
     layout->addWidget(new QLabel(QStringLiteral("Reports")));
     layout->addWidget(m_reports, 1);
 
@@ -187,6 +230,7 @@ bool DemoWindow::prepare(QString *problem)
         }
         m_embedded = true;
         backend = m_simulator.backendBaseUrl();
+        setUpPhone();
         printLine(QStringLiteral("simulator: ") + m_simulator.baseUrl().toString());
         printLine(QStringLiteral("simulator backend: ") + m_simulator.backendBaseUrl());
     }
@@ -230,19 +274,96 @@ bool DemoWindow::prepare(QString *problem)
     return true;
 }
 
+// A window beside the demo's that shows what the simulator texts to the
+// user's phone: the password is for the person at the screen, never for the
+// demo's output.
+void DemoWindow::setUpPhone()
+{
+    const QString number = grouped(orvix::sim::Simulator::sampleAadhaarNumber());
+    m_hint->setText(QStringLiteral("The simulator accepts Aadhaar number %1 (or any other valid one); the "
+                                   "one-time passwords it sends show in the Phone window.").arg(number));
+    m_hint->show();
+
+    m_phone = new QWidget(this, Qt::Window);
+    m_phone->setObjectName(QStringLiteral("phone"));
+    m_phone->setWindowTitle(QStringLiteral("Phone"));
+    m_phone->setStyleSheet(QStringLiteral(
+        "#phone { background: #1B1F24; }"
+        "#phoneTitle { color: #FFFFFF; font-weight: 600; font-size: 15px; }"
+        "#phoneHint { color: #C9D1D9; }"
+        "QListWidget { background: #F2F4F7; border: none; border-radius: 12px; padding: 6px; }"
+        "QListWidget::item { background: #FFFFFF; border-radius: 10px; padding: 8px; margin: 4px; color: #1B1F24; }"));
+    auto *title = new QLabel(QStringLiteral("Phone — text messages"));
+    title->setObjectName(QStringLiteral("phoneTitle"));
+    auto *hint = new QLabel(QStringLiteral("Registered to Aadhaar number %1, which the simulator accepts.").arg(number));
+    hint->setObjectName(QStringLiteral("phoneHint"));
+    hint->setWordWrap(true);
+    hint->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_messages = new QListWidget;
+    m_messages->setWordWrap(true);
+    m_messages->setSelectionMode(QAbstractItemView::NoSelection);
+    m_messages->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_messages->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_messages->setResizeMode(QListView::Adjust);
+    auto *layout = new QVBoxLayout(m_phone);
+    layout->setContentsMargins(14, 14, 14, 14);
+    layout->addWidget(title);
+    layout->addWidget(hint);
+    layout->addWidget(m_messages, 1);
+    auto *empty = new QListWidgetItem(QStringLiteral("No messages yet."));
+    empty->setForeground(QColor(0x57, 0x60, 0x6A));
+    empty->setFlags(Qt::NoItemFlags);
+    m_messages->addItem(empty);
+    m_phone->resize(300, height());
+
+    connect(&m_simulator.authority(), &orvix::sim::Authority::otpSent, this, &DemoWindow::onTextMessage);
+    connect(&m_simulator.residentPortal(), &orvix::sim::ResidentPortal::otpSent, this, &DemoWindow::onTextMessage);
+}
+
+void DemoWindow::onTextMessage(const QString &uid, const QString &otp)
+{
+    const QString masked = uid.size() > 4 ? QStringLiteral("XXXX XXXX ") + uid.right(4) : uid;
+    auto *item = new QListWidgetItem(QStringLiteral("AUTHORITY  %1\n%2 is your one-time password for Aadhaar %3. "
+                                                    "Do not share it with anyone.")
+                                         .arg(QTime::currentTime().toString(QStringLiteral("HH:mm")), otp, masked));
+    if (m_messages->count() == 1 && m_messages->item(0)->flags() == Qt::NoItemFlags)
+        delete m_messages->takeItem(0); // "No messages yet."
+    m_messages->addItem(item);
+    m_messages->scrollToBottom();
+    if (m_phone)
+        m_phone->show();
+}
+
+void DemoWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_phone && !m_phone->isVisible()) {
+        m_phone->move(frameGeometry().topRight() + QPoint(12, 0));
+        m_phone->show();
+    }
+}
+
+void DemoWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_phone)
+        m_phone->close();
+    QWidget::closeEvent(event);
+}
+
 void DemoWindow::startRun()
 {
     QString problem;
     const auto flows = parseFlows(m_flows->text(), &problem);
     const auto mode = parseMode(m_mode->currentText());
     if (!flows || !mode) {
-        setStatus(flows ? QStringLiteral("Unknown mode.") : problem);
+        setStatus(flows ? QStringLiteral("Unknown mode.") : problem.left(1).toUpper() + problem.mid(1) + u'.');
         return;
     }
     m_runEnded = false;
     m_step = Step::start;
     m_consentGiven = false;
     m_pageShot = false;
+    m_consentProbe = false;
     m_entry = OrvixEntryPoint::create(m_merchant->text(), m_user->text(), m_options.successUrl, m_options.failureUrl,
                                       *mode, m_host);
     m_entry->orvixEntryDelegate = m_receiver;
@@ -264,11 +385,12 @@ void DemoWindow::onReport(const QVariantMap &data)
     setStatus(data.value(QStringLiteral("status")).toBool() ? QStringLiteral("Verified.")
                                                             : QStringLiteral("Not verified."));
     m_runEnded = true;
+    m_exitStatus = data.value(QStringLiteral("status")).toBool() ? 0 : 1;
     if (m_options.autopilot) {
         // Let the screen finish going away, then record the end and quit.
         QTimer::singleShot(500, this, [this] {
             screenshot(QStringLiteral("report"));
-            finishAutopilot(0, QString());
+            finishAutopilot(m_exitStatus, QString());
         });
     }
 }
@@ -280,7 +402,7 @@ void DemoWindow::onLogLine(const QString &line)
     if (silentEnd && !m_runEnded) {
         setStatus(QStringLiteral("The run ended without a report: ") + line);
         if (m_options.autopilot)
-            finishAutopilot(1, QStringLiteral("the run ended without a report"));
+            finishAutopilot(exitNoReport, QStringLiteral("the run ended without a report"));
     }
 }
 
@@ -289,7 +411,7 @@ void DemoWindow::autopilotStep()
     if (m_runEnded)
         return;
     if (m_runClock.elapsed() > autopilotTimeLimitMs) {
-        finishAutopilot(3, QStringLiteral("the run did not end in time"));
+        finishAutopilot(exitNoReport, QStringLiteral("the run did not end in time"));
         return;
     }
     if (auto webApi = std::dynamic_pointer_cast<NewAadhaarFlowVC>(m_host->presentedViewController())) {
@@ -300,27 +422,41 @@ void DemoWindow::autopilotStep()
         autopilotAadhaar(*resident, true);
         return;
     }
+    autopilotConsent();
+}
+
+// On whatever page the DigiLocker sheet shows, press the visible button or
+// link labelled Allow (or Deny) as the user would: once the page shows one,
+// a screenshot first, the press on the next tick.
+void DemoWindow::autopilotConsent()
+{
     auto screen = std::dynamic_pointer_cast<DigiLockerViewController>(m_host->presentedViewController());
-    if (!screen || !screen->webcontentView || m_consentGiven)
+    if (!screen || !screen->webcontentView || m_consentGiven || m_consentProbe || screen->webcontentView->isLoading())
         return;
-    const auto url = screen->webcontentView->url();
-    if (!url || !url->path().endsWith(QLatin1String("/digilocker/consent")) || screen->webcontentView->isLoading())
-        return;
-    if (!m_pageShot) {
-        m_pageShot = true;
-        setStatus(QStringLiteral("DigiLocker consent page shown."));
-        screenshot(QStringLiteral("digilocker-consent"));
-    }
-    // Press the page's button as the user would.
-    const QString id = m_options.deny ? QStringLiteral("deny") : QStringLiteral("allow");
+    const QString label = m_options.deny ? QStringLiteral("Deny") : QStringLiteral("Allow");
+    const bool press = m_pageShot;
+    // One script at a time, so that the button is pressed once.
+    m_consentProbe = true;
     screen->webcontentView->evaluateJavaScript(
-        QStringLiteral("(function(){var b=document.getElementById('%1'); if(!b) return false; b.click(); return true;})()")
-            .arg(id),
-        [this, id](const QVariant &result, const std::optional<platform::web::WebError> &) {
-            if (result.toBool() && !m_consentGiven) {
-                m_consentGiven = true;
-                printLine(QStringLiteral("autopilot: pressed ") + id);
+        consentScript(label, press),
+        [self = QPointer<DemoWindow>(this), label, press](const QVariant &result,
+                                                          const std::optional<platform::web::WebError> &) {
+            if (!self)
+                return;
+            DemoWindow *const window = self;
+            window->m_consentProbe = false;
+            if (!result.toBool() || window->m_consentGiven)
+                return;
+            if (!press) {
+                if (!window->m_pageShot) {
+                    window->m_pageShot = true;
+                    window->setStatus(QStringLiteral("DigiLocker consent page shown."));
+                    window->screenshot(QStringLiteral("digilocker-consent"));
+                }
+                return;
             }
+            window->m_consentGiven = true;
+            printLine(QStringLiteral("autopilot: pressed ") + label);
         });
 }
 
@@ -350,7 +486,7 @@ void DemoWindow::autopilotAadhaar(Screen &screen, bool resident)
             || captchaText(resident).isEmpty())
             return;
         screenshot(QStringLiteral("aadhaar-number"));
-        typeInto(screen.aadhaarNoTF, demoAadhaarNumber());
+        typeInto(screen.aadhaarNoTF, m_options.aadhaar);
         typeInto(screen.captchaTF, captchaText(resident));
         press(root, "checkBoxBtn");
         press(root, "aadhaarSubmitBtn");
@@ -384,16 +520,28 @@ void DemoWindow::screenshot(const QString &step)
 {
     if (m_options.screenshotDir.isEmpty())
         return;
-    QDir dir(m_options.screenshotDir);
-    if (!dir.mkpath(QStringLiteral(".")))
-        return;
+    const QDir dir(m_options.screenshotDir);
     // The sheet, when one is up, is the window the user looks at.
     QWidget *target = this;
     if (auto presented = m_host->presentedViewController(); presented && presented->isViewLoaded())
         target = presented->view()->window();
     const QString path = dir.filePath(QStringLiteral("%1-%2.png").arg(++m_shots, 2, 10, QChar(u'0')).arg(step));
-    if (target->grab().save(path))
+    QImage shot = target->grab().toImage();
+    if (m_phone && m_phone->isVisible()) {
+        // The phone beside the window, as the person sees them.
+        const QImage phone = m_phone->grab().toImage();
+        QImage both(shot.width() + 12 + phone.width(), std::max(shot.height(), phone.height()), QImage::Format_RGB32);
+        both.fill(QColor(0x55, 0x5B, 0x63));
+        QPainter painter(&both);
+        painter.drawImage(0, 0, shot);
+        painter.drawImage(shot.width() + 12, 0, phone);
+        painter.end();
+        shot = both;
+    }
+    if (shot.save(path))
         printLine(QStringLiteral("SCREENSHOT ") + path);
+    else
+        QTextStream(stderr) << "orvix-demo: cannot save the screenshot " << path << "\n";
 }
 
 void DemoWindow::finishAutopilot(int exitCode, const QString &why)

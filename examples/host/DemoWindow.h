@@ -12,6 +12,7 @@
 #include <optional>
 
 class QComboBox;
+class QListWidget;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -24,6 +25,7 @@ struct DemoOptions {
     QString userId;
     bool autopilot = false;
     bool deny = false;
+    QString aadhaar; // what the autopilot types
     QString screenshotDir;
     QString backendUrl;
     QString authorityApiUrl;
@@ -35,23 +37,38 @@ struct DemoOptions {
     QString otp;
 };
 
+// The flow names the kit knows, in its order.
+QStringList flowNames();
+// Two or more flow names, comma-separated; otherwise nothing and why.
 std::optional<QList<orvix::Config>> parseFlows(const QString &text, QString *problem);
 std::optional<orvix::Mode> parseMode(const QString &text);
 
 class DemoWindow : public QWidget {
     Q_OBJECT
 public:
+    // Exit statuses besides 0 and 1 (the last report's "status").
+    static constexpr int exitNoReport = 3;
+
     explicit DemoWindow(DemoOptions options, QWidget *parent = nullptr);
     ~DemoWindow() override;
 
     // Starts the embedded simulator unless outside stand-ins are given.
     bool prepare(QString *problem);
     void startRun();
+    // 0 or 1 after a report, exitNoReport before the first one.
+    int exitStatus() const { return m_exitStatus; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     class Receiver;
     void onReport(const QVariantMap &data);
     void onLogLine(const QString &line);
+    void setUpPhone();
+    void onTextMessage(const QString &uid, const QString &otp);
+    void autopilotConsent();
     void autopilotStep();
     template <class Screen>
     void autopilotAadhaar(Screen &screen, bool resident);
@@ -75,6 +92,10 @@ private:
     QPushButton *m_start = nullptr;
     QLabel *m_status = nullptr;
     QPlainTextEdit *m_reports = nullptr;
+    QLabel *m_hint = nullptr;
+    // The embedded simulator's phone: the text messages it sends.
+    QWidget *m_phone = nullptr;
+    QListWidget *m_messages = nullptr;
 
     QTimer m_autopilot;
     QElapsedTimer m_runClock;
@@ -83,5 +104,7 @@ private:
     Step m_step = Step::start;
     bool m_consentGiven = false;
     bool m_pageShot = false;
+    bool m_consentProbe = false; // a consent script is running
     int m_shots = 0;
+    int m_exitStatus = exitNoReport;
 };

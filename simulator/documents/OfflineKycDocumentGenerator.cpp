@@ -41,11 +41,10 @@ QString wrapped(const QByteArray &base64, int width)
     return text;
 }
 
-const char *const firstNames[] = {"Aarav", "Priya", "Rahul", "Ananya", "Vikram", "Lakshmi", "Arjun",
-                                  "Meera", "Sanjay", "Kavya", "Rohan", "Divya", "Suresh", "Anjali"};
+const char *const maleNames[] = {"Aarav", "Rahul", "Vikram", "Arjun", "Sanjay", "Rohan", "Suresh"};
+const char *const femaleNames[] = {"Priya", "Ananya", "Lakshmi", "Meera", "Kavya", "Divya", "Anjali"};
 const char *const lastNames[] = {"Sharma", "Iyer", "Reddy", "Patel", "Nair", "D'Souza",
                                  "Gupta", "Menon", "Singh", "Banerjee", "Kulkarni", "Rao"};
-const char *const relations[] = {"S/O", "D/O", "W/O", "C/O"};
 const char *const streets[] = {"MG Road", "Nehru Street", "5th Cross", "Lal Bahadur Shastri Marg",
                                "Station Road", "Temple Street", ""};
 const char *const landmarks[] = {"Near Ganesh Temple", "Opp. Bus Stand", "Behind SBI & Post Office",
@@ -115,16 +114,26 @@ OfflineKycDocument makeOfflineKycDocument(const OfflineKycOptions &options)
     d.referenceId = QStringLiteral("%1").arg(random.bounded(10000), 4, 10, QLatin1Char('0'))
                     + generated.toString(QStringLiteral("yyyyMMddhhmmsszzz"));
 
+    // Name, gender and care-of agree: a son or daughter of a father, a wife
+    // of a husband, or in the care of someone of the family.
     const QString surname = pick(random, lastNames);
-    d.name = pick(random, firstNames) + u' ' + surname;
+    const bool male = random.bounded(2);
+    const QString firstName = male ? pick(random, maleNames) : pick(random, femaleNames);
+    d.name = firstName + u' ' + surname;
     d.dob = QDate(1950, 1, 1).addDays(random.bounded(20000)).toString(QStringLiteral("dd-MM-yyyy"));
-    d.gender = random.bounded(2) ? QStringLiteral("M") : QStringLiteral("F");
+    d.gender = male ? QStringLiteral("M") : QStringLiteral("F");
+    static const char *const sonOf[] = {"S/O", "C/O"};
+    static const char *const daughterOf[] = {"D/O", "W/O", "C/O"};
+    const QString relation = male ? pick(random, sonOf) : pick(random, daughterOf);
+    QString relative = pick(random, maleNames);
+    if (relative == firstName)
+        relative = QString::fromLatin1(maleNames[0] == firstName ? maleNames[1] : maleNames[0]);
     // The authority writes hashes of the e-mail address and mobile number.
     d.e = QString::fromLatin1(QCryptographicHash::hash(randomBytes(random, 32), QCryptographicHash::Sha256).toHex());
     d.m = QString::fromLatin1(QCryptographicHash::hash(randomBytes(random, 32), QCryptographicHash::Sha256).toHex());
 
     const Place &place = places[random.bounded(quint32(std::size(places)))];
-    d.careof = pick(random, relations) + QStringLiteral(": ") + pick(random, firstNames) + u' ' + surname;
+    d.careof = relation + QStringLiteral(": ") + relative + u' ' + surname;
     d.country = QStringLiteral("India");
     d.dist = QString::fromUtf8(place.dist);
     d.house = pick(random, houses);

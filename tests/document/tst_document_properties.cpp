@@ -250,6 +250,11 @@ void TestDocumentProperties::generatedDocumentsBecomeRecords()
     const QString xml = QString::fromUtf8(simulator::offlineKycXml(d, indent));
     QVERIFY(xml.startsWith(u"<?xml"_s));
     QVERIFY(d.certificate.contains(u'\n'));
+    // A plausible person: the care-of relation fits the gender and names someone else.
+    const QString relation = d.careof.section(u':', 0, 0);
+    QVERIFY2((d.gender == u"M"_s ? QStringList{u"S/O"_s, u"C/O"_s} : QStringList{u"D/O"_s, u"W/O"_s, u"C/O"_s})
+                 .contains(relation), qPrintable(d.gender + u' ' + d.careof));
+    QVERIFY(d.careof.section(u": "_s, 1) != d.name);
 
     const QJsonDocument decoded = QJsonDocument::fromJson(ParseXMLData(xml).convertToJSON().toUtf8());
     const Json4Swift_Base document(decoded.object().toVariantMap());

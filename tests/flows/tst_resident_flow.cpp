@@ -2,6 +2,7 @@
 // screen, the real web engine loads the simulator's resident page, the user
 // types into the kit's fields and presses its buttons.
 
+#include "fixturedocument.h"
 #include "logcapture.h"
 
 #include "orvix_ios_native_sdk/core/OrvixEntryPoint.h"
@@ -52,18 +53,6 @@ struct Receiver : OrvixEntryPointDelegate {
 
 const QVariantMap failed{{"status", false}};
 
-// The document of the committed outside-tool archives: the generator's for
-// seed 20, with the photograph (and so its digest) as the archives hold it.
-simulator::OfflineKycDocument fixtureDocument(QByteArray *xml)
-{
-    simulator::OfflineKycDocument d = simulator::makeOfflineKycDocument({20});
-    QFile file(QStringLiteral(ORVIX_FIXTURES_DIR "/offlineaadhaar20230830234456427.xml"));
-    *xml = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    const QString text = QString::fromUtf8(*xml);
-    d.photo = QByteArray::fromBase64(QRegularExpression("<Pht>([^<]*)</Pht>").match(text).captured(1).toLatin1());
-    d.digestValue = QRegularExpression("<DigestValue>([^<]*)</DigestValue>").match(text).captured(1);
-    return d;
-}
 
 QByteArray fixture(const QString &name)
 {
@@ -374,7 +363,8 @@ void TestResidentFlow::wholeRoadReachesTheHost()
     const auto served = m_sim.residentPortal().lastDocument();
     QVERIFY(served);
     QByteArray xml = served->xml;
-    const simulator::OfflineKycDocument doc = fixture.isEmpty() ? served->document : fixtureDocument(&xml);
+    const simulator::OfflineKycDocument doc = fixture.isEmpty() ? served->document
+        : testsupport::fixtureDocument(QStringLiteral(ORVIX_FIXTURES_DIR "/offlineaadhaar20230830234456427.xml"), &xml);
     QCOMPARE(screen->usernameLbl->text(), doc.name);
     QCOMPARE(screen->dobLbl->text(), doc.dob);
     QVERIFY(screen->addressLbl->text().endsWith(doc.dist + " - " + doc.pc + ", " + doc.state + ", " + doc.country + "."));

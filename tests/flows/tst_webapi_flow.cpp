@@ -2,6 +2,7 @@
 // the user types into the real fields and presses the real buttons, and the
 // simulator plays the authority and the backend.
 
+#include "fixturedocument.h"
 #include "logcapture.h"
 
 #include "orvix_ios_native_sdk/core/OrvixEntryPoint.h"
@@ -86,18 +87,6 @@ QVariantMap expectedUserInfo(const simulator::OfflineKycDocument &d)
                      {"KeyInfo", QVariantMap{{"X509Data", QVariantMap{{"X509SubjectName", d.subjectName},
                                                                       {"X509Certificate", d.certificate}}}}}}},
     };
-}
-
-// The document of the committed outside-tool archives: the generator's for
-// seed 20, with the photograph (and so its digest) as the archives hold it.
-simulator::OfflineKycDocument fixtureDocument()
-{
-    simulator::OfflineKycDocument d = simulator::makeOfflineKycDocument({20});
-    QFile xml(QStringLiteral(ORVIX_FIXTURES_DIR "/offlineaadhaar20230830234456427.xml"));
-    const QString text = xml.open(QIODevice::ReadOnly) ? QString::fromUtf8(xml.readAll()) : QString();
-    d.photo = QByteArray::fromBase64(QRegularExpression("<Pht>([^<]*)</Pht>").match(text).captured(1).toLatin1());
-    d.digestValue = QRegularExpression("<DigestValue>([^<]*)</DigestValue>").match(text).captured(1);
-    return d;
 }
 
 QByteArray fixture(const QString &name)
@@ -474,7 +463,8 @@ void TestWebApiFlow::wholeRoadReachesTheHost()
     // The record shown is the document served.
     const auto served = m_sim.authority().lastDocument();
     QVERIFY(served);
-    const simulator::OfflineKycDocument doc = fixture.isEmpty() ? served->document : fixtureDocument();
+    const simulator::OfflineKycDocument doc = fixture.isEmpty() ? served->document
+        : testsupport::fixtureDocument(QStringLiteral(ORVIX_FIXTURES_DIR "/offlineaadhaar20230830234456427.xml"));
     QCOMPARE(screen->usernameLbl->text(), doc.name);
     QCOMPARE(screen->dobLbl->text(), doc.dob);
     QCOMPARE(screen->addressLbl->text(), AadhaarRecordProcessing::composeAddress(screen->aadhaarModel));

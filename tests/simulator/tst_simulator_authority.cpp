@@ -297,6 +297,7 @@ void TestSimulatorAuthority::otpRequest_data()
     QTest::addColumn<bool>("sent");
     QTest::addColumn<bool>("sessionActive");
     QTest::newRow("right captcha") << "" << true << true;
+    QTest::newRow("the demo's sample number") << "sample uid" << true << true;
     QTest::newRow("wrong text") << "wrong text" << false << true;
     QTest::newRow("other transaction") << "other txn" << false << true;
     QTest::newRow("no transaction") << "null txn" << false << true;
@@ -323,6 +324,8 @@ void TestSimulatorAuthority::otpRequest()
         requestOtp(uid, text, txnId);
     else if (setup == "bad uid")
         number = "234567890125";
+    else if (setup == "sample uid")
+        number = Simulator::sampleAadhaarNumber();
     sim.authority().setCaptchaRefused(setup == "refuse captcha");
     sim.authority().setSessionInactive(setup == "inactive");
 

@@ -415,17 +415,31 @@ void TestSimulatorBackend::executableServesUntilKilled()
     QByteArray out;
     connect(&process, &QProcess::readyReadStandardOutput, this, [&] { out += process.readAllStandardOutput(); });
     process.start(QStringLiteral(ORVIX_SIMULATOR_EXE), {"--credential", "from-command-line"});
-    QTRY_VERIFY_WITH_TIMEOUT(out.count('\n') >= 2, 10000);
-
-    const QUrl base(QString::fromUtf8(out.split('\n').at(0)));
-    const QString backendBase = QString::fromUtf8(out.split('\n').at(1));
+    // Every URL labelled, then what a caller needs to be let in.
+    QTRY_VERIFY_WITH_TIMEOUT(out.contains("sample Aadhaar number: "), 10000);
+    const auto labelled = [&out](const QByteArray &label) {
+        for (const QByteArray &line : out.split('\n')) {
+            if (line.startsWith(label + ": "))
+                return QString::fromUtf8(line.mid(label.size() + 2));
+        }
+        return QString();
+    };
+    const QUrl base(labelled("simulator"));
+    const QString backendBase = labelled("backend");
     QVERIFY(base.host() == "127.0.0.1" && base.port() > 0);
     QVERIFY(backendBase.startsWith(base.toString()) && backendBase.endsWith('/'));
+    for (const char *label : {"authority API", "authority portal", "resident page", "DigiLocker consent page"})
+        QVERIFY2(labelled(label).startsWith(base.toString()), label);
+    QCOMPARE(labelled("credential header"), "X-Kalmar-Auth-Credential-ID");
+    QCOMPARE(labelled("credentials accepted"), "merchant-demo (default), from-command-line");
 
+    // One line per request, query values redacted.
     auto o = std::make_shared<Outcome>();
-    APIHandler::getRequest({}, backendBase + backend::resourceStatePath("r"), std::nullopt, "from-command-line",
-                           succeeded(o), failed(o));
+    APIHandler::getRequest({{"secret", "s3cr3t-value"}}, backendBase + backend::resourceStatePath("r"), std::nullopt,
+                           "from-command-line", succeeded(o), failed(o));
     QCOMPARE(status(result(o)), 200);
+    QTRY_VERIFY_WITH_TIMEOUT(out.contains("request: GET /backend/v1/resource/r/state?secret=<redacted> -> 200\n"), 10000);
+    QVERIFY(!out.contains("s3cr3t-value"));
     process.kill();
     QVERIFY(process.waitForFinished(5000));
 }

@@ -1,0 +1,15 @@
+# Runs the demo host once and checks its exit status and what it printed.
+#   cmake -DDEMO=path -DARGS="a|b|c" -DSTATUS=n [-DOUTPUT=regex] [-DERRORS=regex] -P run_demo.cmake
+string(REPLACE "|" ";" args "${ARGS}")
+execute_process(COMMAND "${DEMO}" ${args} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+message("${out}")
+message("${err}")
+if(NOT "${status}" STREQUAL "${STATUS}")
+    message(FATAL_ERROR "exit status ${status}, expected ${STATUS}")
+endif()
+if(DEFINED OUTPUT AND NOT out MATCHES "${OUTPUT}")
+    message(FATAL_ERROR "standard output does not match: ${OUTPUT}")
+endif()
+if(DEFINED ERRORS AND NOT err MATCHES "${ERRORS}")
+    message(FATAL_ERROR "standard error does not match: ${ERRORS}")
+endif()
