@@ -189,7 +189,7 @@ QList<Route> Authority::routes()
     const QRegularExpression refused(QRegularExpression::anchoredPattern(
         QRegularExpression::escape(pathStart + loginPath) + QStringLiteral("/(?:failed|invalidsession)")));
     // Pages a redirect may reach take any method.
-    return {
+    QList<Route> all{
         Route{portalRoute, "GET", portal, [this](const Request &r) { return this->portal(r); }},
         Route{authorizeRoute, "GET", pathPattern(pathStart + authorizePath),
               [this](const Request &r) { return authorize(r); }},
@@ -202,10 +202,26 @@ QList<Route> Authority::routes()
               [this](const Request &r) { return download(r); }},
         Route{callbackRoute, {}, pathPattern(pathStart + callbackPath), [this](const Request &r) { return callback(r); }},
     };
+    for (Route &route : all) {
+        route.handler = [this, name = route.name, handle = std::move(route.handler)](const Request &r) {
+            record(name, r);
+            return handle(r);
+        };
+    }
+    return all;
+}
+
+void Authority::record(const QString &route, const Request &request)
+{
+    QByteArray target = QUrl::toPercentEncoding(request.path, "/!$&'()*+,;=:@~");
+    if (!request.query.isEmpty())
+        target += '?' + request.query.toUtf8();
+    m_recorded.append({request.method + ' ' + target, route, request.headers, request.body});
 }
 
 void Authority::reset()
 {
+    m_recorded.clear();
     m_sessions.clear();
     m_sessionOrder.clear();
     m_codes.clear();
@@ -301,11 +317,12 @@ Reply Authority::authorize(const Request &request)
 {
     if (Session *signedIn = sessionOf(request); signedIn && signedIn->signedIn) {
         // Back from the login: the code goes to the client's redirect URI and the session ends.
-        const QString code = randomText(40);
+        // Codes hold '+' and '/', as Base64 text does: a client must escape them.
+        const QString code = randomText(38) + QStringLiteral("+/");
         keep(m_codes, m_codeOrder, code, Grant{signedIn->challenge, signedIn->challengeMethod, signedIn->uid});
         endSession(request);
         QUrl target = request.serverUrl.resolved(QUrl(callbackPath));
-        target.setQuery(QUrlQuery{{QStringLiteral("code"), code}});
+        target.setQuery(QUrlQuery{{QStringLiteral("code"), QString::fromLatin1(QUrl::toPercentEncoding(code))}});
         return redirect(target);
     }
 
@@ -435,7 +452,8 @@ Reply Authority::callback(const Request &) const
 
 Reply Authority::token(const Request &request)
 {
-    const QUrlQuery query(request.query);
+    // Read as a form decoder reads it: a bare '+' is a blank.
+    const QUrlQuery query(QString(request.query).replace(u'+', QLatin1String("%20")));
     if (decoded(query, QStringLiteral("client_id")) != clientId)
         return tokenError(401, QStringLiteral("invalid_client"), QStringLiteral("Unknown client."));
     if (decoded(query, QStringLiteral("grant_type")) != QLatin1String("authorization_code"))

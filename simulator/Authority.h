@@ -90,6 +90,18 @@ public:
     };
     std::optional<ServedDocument> lastDocument() const { return m_lastDocument; }
 
+    // A request to one of the authority's routes as it arrived: the request
+    // line (method and target as the server read it), the header fields in
+    // order with their names as sent, and the body.
+    struct RawRequest {
+        QByteArray requestLine; // e.g. "POST /uidai/access/oauth/token?client_id=myAadhaar&..."
+        QString route;
+        HeaderList headers;
+        QByteArray body;
+    };
+    // Every request the routes handled since reset(), in order of arrival.
+    QList<RawRequest> recordedRequests() const { return m_recorded; }
+
     // Switches; all off after reset().
     // Every captcha is taken as wrong.
     void setCaptchaRefused(bool on) { m_captchaRefused = on; }
@@ -147,6 +159,7 @@ private:
         QString uid;
     };
 
+    void record(const QString &route, const Request &request);
     Reply portal(const Request &request) const;
     Reply authorize(const Request &request);
     Reply captcha(const Request &request);
@@ -173,6 +186,7 @@ private:
     QHash<QString, QString> m_tokens; // token -> uid
     QStringList m_tokenOrder;
 
+    QList<RawRequest> m_recorded;
     QString m_lastOtp;
     QString m_currentCaptcha;
     std::optional<ServedDocument> m_lastDocument;

@@ -11,6 +11,7 @@ namespace orvix {
 
 namespace net = platform::net;
 using platform::log::line;
+using platform::log::redactedURL;
 
 net::URLRequest RetryInterceptor::adapt(const net::URLRequest &request)
 {
@@ -113,11 +114,11 @@ void sendJson(JsonOperation op, const QVariantMap &parameters, const QString &ur
     if (op == JsonOperation::post) {
         options.method = net::HTTPMethod::POST;
         options.encoding = net::ParameterEncoding::json;
-        line(url + u'\n' + redactedDescription(parameters));
+        line(redactedURL(url) + u'\n' + redactedDescription(parameters));
     } else {
         options.method = net::HTTPMethod::GET;
         options.encoding = net::ParameterEncoding::queryString;
-        line(QStringLiteral("API Call URL--->") + url);
+        line(QStringLiteral("API Call URL--->") + redactedURL(url));
     }
     net::Session::shared().request(
         std::move(options), std::make_shared<RetryInterceptor>(),
@@ -166,7 +167,7 @@ void APIHandler::uploadRequest(const QString &url, const QString &credentialId, 
                                const std::optional<QList<QByteArray>> &files, OnSuccess onSuccess,
                                OnFailure onFailure)
 {
-    line(QStringLiteral("API Call URL--->") + url);
+    line(QStringLiteral("API Call URL--->") + redactedURL(url));
     net::MultipartFormData form;
     if (files) {
         for (const QByteArray &data : *files)
@@ -203,11 +204,11 @@ void sendText(TextOperation op, const QVariantMap &parameters, const std::option
     options.parameters = parameters;
     options.headers = headers.value_or(HTTPHeaders{});
     if (op == TextOperation::get) {
-        line(QStringLiteral("API Call URL--->") + url);
+        line(QStringLiteral("API Call URL--->") + redactedURL(url));
         options.method = net::HTTPMethod::GET;
         options.encoding = net::ParameterEncoding::queryString;
     } else {
-        line(url + u'\n' + redactedDescription(parameters));
+        line(redactedURL(url) + u'\n' + redactedDescription(parameters));
         options.method = net::HTTPMethod::POST;
         options.encoding = net::ParameterEncoding::methodDependent;
     }
@@ -237,7 +238,7 @@ void sendText(TextOperation op, const QVariantMap &parameters, const std::option
                 return;
             }
             const QVariant resQuery = response.response ? QVariant(response.response->url) : QVariant(QString());
-            line(response.response ? response.response->url.toString(QUrl::FullyEncoded) : QString());
+            line(response.response ? redactedURL(response.response->url) : QString());
             if (onSuccess)
                 onSuccess(QVariantMap{{QStringLiteral("resQuery"), resQuery}, {QStringLiteral("resString"), *text}});
         });

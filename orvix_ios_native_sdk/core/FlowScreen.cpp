@@ -1,13 +1,13 @@
 #include "orvix_ios_native_sdk/core/FlowScreen.h"
 
-#include "orvix_ios_native_sdk/core/OrvixEntryPoint.h"
+#include "orvix_ios_native_sdk/core/internal/EntryPointAccess.h"
 
 namespace orvix {
 
 void FlowScreen::reportToHost(const QVariantMap &data) const
 {
     if (auto *entryPoint = dynamic_cast<OrvixEntryPoint *>(popDelegate.get()))
-        entryPoint->reportToHost(data);
+        internal::EntryPointAccess::reportToHost(*entryPoint, data);
 }
 
 } // namespace orvix

@@ -20,6 +20,7 @@ public:
     std::optional<QString> urlComponent;
     std::shared_ptr<orvix::popDelegate> popDelegate;
 
+protected:
     // Hands a result to the host through the entry point; dropped silently
     // when either link is missing.
     void reportToHost(const QVariantMap &data) const;

@@ -4,6 +4,7 @@
 
 #include "platform/log/log.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace orvix {
@@ -158,13 +159,18 @@ QString OrvixEntryPoint::nextPriorityKey(const QString &after) const
 {
     QString digits = after;
     digits.remove(keyPrefix);
+    const long long count = m_priorityMap ? m_priorityMap->size() : 0;
     bool ok = false;
     long long n = digits.toLongLong(&ok);
-    if (digits.isEmpty() || !ok)
+    if (!ok) {
+        // A number too large for any map is past its end.
+        static const QRegularExpression tooLarge(QStringLiteral("^\\+?[0-9]+$"));
+        if (tooLarge.match(digits).hasMatch())
+            return endKey;
         n = 1;
-    const long long next = n + 1;
-    const long long count = m_priorityMap ? m_priorityMap->size() : 0;
-    return next <= count ? keyPrefix + QString::number(next) : endKey;
+    }
+    // n < count rather than n + 1 <= count: n may be the largest number.
+    return n < count ? keyPrefix + QString::number(n + 1) : endKey;
 }
 
 void OrvixEntryPoint::proceedAfterHealthCheck(const QString &key)

@@ -17,6 +17,10 @@
 
 namespace orvix {
 
+namespace internal {
+struct EntryPointAccess;
+}
+
 class OrvixEntryPoint : public platform::ui::ViewController,
                         public popDelegate,
                         public platform::ui::AdaptivePresentationControllerDelegate {
@@ -50,15 +54,6 @@ public:
     // The user closed the DigiLocker sheet: reported as a failure.
     void presentationControllerDidDismiss(platform::ui::PresentationController *presentationController) override;
 
-    // The steps of a run.
-    void runHealthCheck(const QString &key);
-    void updateHealthStatus(std::optional<bool> isAvailable, const QString &key);
-    void proceedAfterHealthCheck(const QString &key);
-    QString nextPriorityKey(const QString &after) const;
-    void launchFlow(const std::optional<PriorityCall> &entry);
-    void handleHealthCheckResponse(const QVariant &reply, const QString &key);
-    void handleHealthCheckFailure(const Error &error);
-
     // The run's state, read by the kit's screens and by tests.
     const std::optional<QString> &merchantId() const { return m_merchantId; }
     const std::optional<QString> &userId() const { return m_userId; }
@@ -74,12 +69,25 @@ public:
     // The four host values, as handed to a flow screen.
     clientInfo makeClientInfo() const;
 
+    std::shared_ptr<OrvixEntryPoint> sharedFromThis();
+
+private:
+    // The kit's screens and its tests reach the steps below through
+    // internal::EntryPointAccess (core/internal, not installed).
+    friend struct internal::EntryPointAccess;
+
     // Hands one result to the delegate set at this moment; dropped when none is.
     void reportToHost(const QVariantMap &data);
 
-    std::shared_ptr<OrvixEntryPoint> sharedFromThis();
+    // The steps of a run.
+    void runHealthCheck(const QString &key);
+    void updateHealthStatus(std::optional<bool> isAvailable, const QString &key);
+    void proceedAfterHealthCheck(const QString &key);
+    QString nextPriorityKey(const QString &after) const;
+    void launchFlow(const std::optional<PriorityCall> &entry);
+    void handleHealthCheckResponse(const QVariant &reply, const QString &key);
+    void handleHealthCheckFailure(const Error &error);
 
-protected:
     // Instantiates the flow's screen, hands it the run's values and presents it.
     void presentFlowScreen(Config config);
 

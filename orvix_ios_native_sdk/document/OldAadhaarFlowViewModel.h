@@ -57,6 +57,7 @@ public:
     // until then. Each call starts a chain of its own. Callable from any thread.
     void uploadAadhaarDocument(Success success, Failure failure);
 
+private:
     // The supplier body: "id" and "aadhaarXMLToken" (the document id), then
     // name, gender, dob from the record's Poi and street, city (vtc), state,
     // district (dist), country, pincode (pc) from its Poa; a value the record
@@ -64,7 +65,6 @@ public:
     // "id" is the empty string.
     QVariantMap makeSupplierParameters(const QString &documentId) const;
 
-private:
     OldAadhaarFlowViewModel(std::optional<QString> key, std::optional<QString> urlComponent,
                             std::optional<QString> userID, std::shared_ptr<OfflinePaperlessKyc> aadhaarModel,
                             std::optional<QList<QByteArray>> fileData, std::optional<QString> kycType);

@@ -26,7 +26,7 @@ QString comparable(const std::optional<QString> &text)
 
 QString optionalDescription(const std::optional<QString> &text)
 {
-    return text ? QStringLiteral("Optional(\"%1\")").arg(*text) : QStringLiteral("nil");
+    return text ? QStringLiteral("Optional(\"%1\")").arg(platform::log::redactedURL(*text)) : QStringLiteral("nil");
 }
 
 } // namespace
@@ -126,7 +126,7 @@ void DigiLockerViewController::handleWebViewURLChange(const std::optional<QUrl> 
     const QString text = newValue->toString(QUrl::FullyEncoded);
     const std::optional<QString> success = clientInfo ? clientInfo->successRedirectURL : std::nullopt;
     const std::optional<QString> failure = clientInfo ? clientInfo->failureRedirectURL : std::nullopt;
-    line(text + QStringLiteral(" == ") + optionalDescription(success));
+    line(platform::log::redactedURL(text) + QStringLiteral(" == ") + optionalDescription(success));
 
     if (failure && comparable(failure) == text) {
         // Only the first redirect acts: no second webhook, no late success.

@@ -124,7 +124,7 @@ void NewAadhaarFlowVC::viewDidLoad()
     webcontentView->setAllowsBackForwardNavigationGestures(true);
     m_urlObservation = webcontentView->observeURL([](const std::optional<QUrl> &url) {
         if (url)
-            line(url->toString());
+            line(platform::log::redactedURL(*url));
     });
     // The native panel hides the page behind it.
     if (popUpMainView)

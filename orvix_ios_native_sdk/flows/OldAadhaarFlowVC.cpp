@@ -132,7 +132,7 @@ void OldAadhaarFlowVC::viewDidLoad()
     webcontentView->setAllowsBackForwardNavigationGestures(true);
     m_urlObservation = webcontentView->observeURL([](const std::optional<QUrl> &url) {
         if (url)
-            line(url->toString());
+            line(platform::log::redactedURL(*url));
     });
     // The native panel hides the page behind it.
     if (QWidget *panel = popUpMainView ? popUpMainView->parentWidget() : nullptr; panel && panel != view())
@@ -314,7 +314,7 @@ void OldAadhaarFlowVC::fetchOfflineKycZip(const QList<QNetworkCookie> &cookies, 
     request.body.bytes = body.toUtf8();
     request.headers.add(QByteArrayLiteral("Content-Type"), QByteArrayLiteral("application/x-www-form-urlencoded"));
     request.headers.add(QByteArrayLiteral("Accept-Encoding"), QByteArray());
-    line(QStringLiteral("request POST ") + request.url.toString(QUrl::RemoveUserInfo));
+    line(QStringLiteral("request POST ") + platform::log::redactedURL(request.url));
     line(QStringLiteral("Sync Request Body: ") + redactedFormBody(body));
 
     // Shared by every copy of the completion, so whichever copy goes last

@@ -1,5 +1,7 @@
 #include "platform/net/error.h"
 
+#include "platform/log/log.h"
+
 namespace orvix::platform::net {
 
 NetError NetError::sessionTaskFailed(TransportFailure failure, const QString &detail)
@@ -101,7 +103,7 @@ QString NetError::localizedDescription() const
     case Kind::sessionTaskFailed:
         return QStringLiteral("The request failed: %1").arg(transportSentence(m_transport));
     case Kind::invalidURL:
-        return QStringLiteral("The address is not a valid URL: %1").arg(m_detail);
+        return QStringLiteral("The address is not a valid URL: %1").arg(log::redactedURL(m_detail));
     case Kind::invalidHeaders:
         return QStringLiteral("The request header \"%1\" cannot be sent.").arg(m_detail);
     case Kind::parameterEncodingFailed:
@@ -181,15 +183,20 @@ QString toString(NetError::SerializationReason r)
 QString NetError::debugDescription() const
 {
     switch (m_kind) {
-    case Kind::sessionTaskFailed:
+    case Kind::sessionTaskFailed: {
+        // An unsupported URL is named in the detail: its query values stay out.
+        const QString detail = m_transport == TransportFailure::unsupportedURL ? log::redactedURL(m_detail) : m_detail;
         return QStringLiteral("sessionTaskFailed(error: %1%2)")
-            .arg(toString(m_transport), m_detail.isEmpty() ? QString() : QStringLiteral(", ") + m_detail);
+            .arg(toString(m_transport), detail.isEmpty() ? QString() : QStringLiteral(", ") + detail);
+    }
     case Kind::responseSerializationFailed:
         return QStringLiteral("responseSerializationFailed(reason: %1)").arg(toString(m_reason));
     case Kind::responseValidationFailed:
         return QStringLiteral("responseValidationFailed(reason: unacceptableStatusCode(code: %1))").arg(m_statusCode);
     case Kind::responseTooLarge:
         return QStringLiteral("responseTooLarge(limit: %1 bytes)").arg(m_sizeLimit);
+    case Kind::invalidURL:
+        return QStringLiteral("invalidURL(%1)").arg(log::redactedURL(m_detail));
     default:
         return QStringLiteral("%1(%2)").arg(toString(m_kind), m_detail);
     }

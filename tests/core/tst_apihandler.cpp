@@ -77,6 +77,8 @@ private slots:
     void requestFromWorkerThreadCompletesOnMain();
     void textRepliesMustBeUtf8();
     void logsCarryNoValues();
+    void loggedURLsKeepNamesOnly_data();
+    void loggedURLsKeepNamesOnly();
 };
 
 void TestAPIHandler::jsonRepliesCarryTheStatus()
@@ -338,6 +340,9 @@ void TestAPIHandler::headersAreSentExactlyAsTheOperationSays()
     // The caller's form type over a JSON body is kept.
     QCOMPARE(seen[4].header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
     QCOMPARE(seen[4].body, QByteArray(R"({"k":"v"})"));
+    // A fresh connection per attempt, and the server is told so.
+    for (const RawRequest &r : seen)
+        QCOMPARE(r.header("Connection"), QByteArray("close"));
 }
 
 void TestAPIHandler::parametersAreEncodedForEachOperation()
@@ -364,6 +369,17 @@ void TestAPIHandler::parametersAreEncodedForEachOperation()
     const QJsonObject body = QJsonDocument::fromJson(server.requests().constLast().body).object();
     QVERIFY(body.value("id").isNull());
     QCOMPARE(body.value("name").toString(), QString("A \"quoted\" \\ name\n"));
+
+    // '+' is escaped like '&', '=' and the blank: a form decoder reads a bare '+' as a blank.
+    const QVariantMap tricky{{"captcha", QString::fromUtf8("a+b &c=d\u00e9")}};
+    const QByteArray encoded = "captcha=a%2Bb%20%26c%3Dd%C3%A9";
+    Outcome query, form;
+    APIHandler::getRequest(tricky, server.url("/q").toString(), std::nullopt, "m", query.success(), query.failure());
+    settle(query);
+    QCOMPARE(server.requests().constLast().target, "/q?" + encoded);
+    APIHandler::postFormRequest(tricky, std::nullopt, server.url("/f").toString(), form.success(), form.failure());
+    settle(form);
+    QCOMPARE(server.requests().constLast().body, encoded);
 }
 
 void TestAPIHandler::concurrentRequestsRetryOnTheirOwn()
@@ -435,20 +451,65 @@ void TestAPIHandler::textRepliesMustBeUtf8()
 
 void TestAPIHandler::logsCarryNoValues()
 {
-    RawServer server([](const RawRequest &) { return RawReply::http(200, R"({"name":"Asha Verma","uid":"4321"})"); });
+    // Secrets with letters in them: a port number or byte count in the log
+    // cannot contain them by chance.
+    RawServer server([](const RawRequest &r) {
+        if (r.path() == "/f")
+            return RawReply::http(302, "", "", {{"Location", "/done?code=code-Rd7q&state=st-Kp2w#frag-Zx9"}});
+        return RawReply::http(200, R"({"name":"Asha Verma","uid":"uid-Jx4321"})");
+    });
     LogCapture log;
-    Outcome a, b;
-    APIHandler::postRequest({{"otp", "123456"}, {"aadhaar", "999941057058"}}, server.url("/p").toString(),
+    Outcome a, b, c, d;
+    APIHandler::postRequest({{"otp", "otp-Mq123456"}, {"aadhaar", "uid-Wn999941057058"}}, server.url("/p").toString(),
                             std::nullopt, "secret-merchant", a.success(), a.failure());
     settle(a);
-    APIHandler::postFormRequest({{"shareCode", "9736"}}, std::nullopt, server.url("/f").toString(), b.success(),
+    APIHandler::postFormRequest({{"shareCode", "sc-Tb9736"}}, std::nullopt, server.url("/f").toString(), b.success(),
                                 b.failure());
     settle(b);
+    APIHandler::getRequest({}, server.url("/g").toString() + "?code_verifier=ver-Hd5s&code=code-Ya3e", std::nullopt,
+                           "secret-merchant", c.success(), c.failure());
+    settle(c);
+    // A URL that cannot be built is named in the error, its query values left out.
+    APIHandler::getRequestWithHeaders({}, std::nullopt, "http://[::1/x?token=tok-Vq8c", d.success(), d.failure());
+    settle(d);
+    QCOMPARE(d.failures, 1);
+
     const QString all = log.joined();
-    for (const char *secret : {"123456", "999941057058", "Asha Verma", "4321", "9736", "secret-merchant"})
+    for (const char *secret : {"otp-Mq123456", "uid-Wn999941057058", "Asha Verma", "uid-Jx4321", "sc-Tb9736",
+                               "secret-merchant", "code-Rd7q", "st-Kp2w", "frag-Zx9", "ver-Hd5s", "code-Ya3e",
+                               "tok-Vq8c"})
         QVERIFY2(!all.contains(secret), secret);
+    // Names stay, so the log still tells what was sent.
     QVERIFY(all.contains(server.url("/p").toString() + "\n[\"aadhaar\": \"<redacted>\", \"otp\": \"<redacted>\"]"));
     QVERIFY(all.contains("\"name\": \"<redacted>\""));
+    QVERIFY(all.contains(server.url("/done").toString() + "?code=<redacted>&state=<redacted>\n"));
+    QVERIFY(all.contains("API Call URL--->" + server.url("/g").toString() + "?code_verifier=<redacted>&code=<redacted>"));
+    QVERIFY(all.contains("?token=<redacted>"));
+}
+
+void TestAPIHandler::loggedURLsKeepNamesOnly_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("no query") << "https://h.example:8443/a/b%20c" << "https://h.example:8443/a/b%20c";
+    QTest::newRow("values") << "https://h.example/t?code_verifier=abc&code=x%2By"
+                            << "https://h.example/t?code_verifier=<redacted>&code=<redacted>";
+    QTest::newRow("empty value and bare name") << "http://h/p?a=&flag&b==x"
+                                               << "http://h/p?a=<redacted>&flag&b=<redacted>";
+    QTest::newRow("fragment") << "http://h/p?a=1#code=2" << "http://h/p?a=<redacted>";
+    QTest::newRow("fragment without query") << "http://h/p#secret" << "http://h/p";
+    QTest::newRow("user info") << "https://user:pw@h.example/p?x=1" << "https://h.example/p?x=<redacted>";
+    QTest::newRow("not a URL") << "not a url?pin=1234" << "not a url?pin=<redacted>";
+}
+
+void TestAPIHandler::loggedURLsKeepNamesOnly()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, logged);
+    QCOMPARE(platform::log::redactedURL(url), logged);
+    const QUrl parsed(url);
+    if (parsed.isValid() && parsed.toString(QUrl::FullyEncoded) == url)
+        QCOMPARE(platform::log::redactedURL(parsed), logged);
 }
 
 QTEST_MAIN(TestAPIHandler)

@@ -6,11 +6,13 @@
 #include "orvix_ios_native_sdk/core/OrvixEntryPoint.h"
 #include "orvix_ios_native_sdk/core/URLQuery.h"
 #include "orvix_ios_native_sdk/core/internal/EndpointOverride.h"
+#include "orvix_ios_native_sdk/core/internal/EntryPointAccess.h"
 
 #include <QtTest>
 #include <unordered_set>
 
 using namespace orvix;
+using orvix::internal::EntryPointAccess;
 
 namespace {
 using Receiver = ReportReceiver;
@@ -108,14 +110,14 @@ void TestEntryPoint::delegatesCanBeReplaced()
 {
     auto ep = OrvixEntryPoint::create("m", "u", "s", "f", Mode::sandbox, nullptr);
     // No receiver: the report is dropped, nothing fails.
-    ep->reportToHost({{"status", false}});
+    EntryPointAccess::reportToHost(*ep, {{"status", false}});
 
     auto first = std::make_shared<Receiver>();
     auto second = std::make_shared<Receiver>();
     ep->orvixEntryDelegate = first;
-    ep->reportToHost({{"status", true}});
+    EntryPointAccess::reportToHost(*ep, {{"status", true}});
     ep->orvixEntryDelegate = second;
-    ep->reportToHost({{"status", false}});
+    EntryPointAccess::reportToHost(*ep, {{"status", false}});
     QCOMPARE(first->reports.size(), 1);
     QCOMPARE(first->reports[0].value("status").toBool(), true);
     QCOMPARE(second->reports.size(), 1);

@@ -5,14 +5,17 @@
 
 #include "receiver.h"
 
+#include "orvix_ios_native_sdk/core/FlowScreen.h"
 #include "orvix_ios_native_sdk/core/OrvixEntryPoint.h"
 #include "orvix_ios_native_sdk/core/internal/EndpointOverride.h"
+#include "orvix_ios_native_sdk/core/internal/EntryPointAccess.h"
 #include "platform/net/session.h"
 #include "simulator/Simulator.h"
 
 #include <QtTest>
 
 using namespace orvix;
+using orvix::internal::EntryPointAccess;
 using orvix::sim::Backend;
 using orvix::sim::Override;
 
@@ -171,6 +174,21 @@ void TestFlowSelection::refusedCheckStopsTheRun()
     QVERIFY(log.lines().contains("ERROR: SOMETHING WENT WRONG"));
     QVERIFY(!log.contains("<--- digilockerFlow -->")); // even though the first was available
 
+    // A transport failure of a later check ends the run the same way.
+    m_sim.clearOverrides();
+    m_sim.clearRecords();
+    m_receiver->reports.clear();
+    m_sim.setOverride(Backend::path("v1/resource/" + webApi + "/state"), Override::dropConnection());
+    auto dropped = makeEntryPoint();
+    dropped->addConfig({Config::digilockerFlow, Config::myAadhaarUidaiFlow, Config::residentUidaiAadhaarFlow});
+    dropped->beginKYCFLow();
+    QTRY_COMPARE(m_receiver->reports.size(), 1);
+    settle();
+    QCOMPARE(m_receiver->reports.size(), 1);
+    QCOMPARE(message(m_receiver->reports[0]), QString("You are offline! please check your internet connection."));
+    QCOMPARE(m_sim.requestsTo(Backend::resourceStateRoute).size(), 3); // the second sent twice, the third never
+    QVERIFY(!log.contains("<--- digilockerFlow -->"));
+
     // An unknown credential is refused by the backend the same way.
     m_sim.clearOverrides();
     m_receiver->reports.clear();
@@ -295,17 +313,37 @@ void TestFlowSelection::apiFlowEndsSilently()
     QVERIFY(!log.contains("<--- digilockerFlow -->"));
 }
 
+// A host reaches none of the run's steps, nor the report.
+template <typename T>
+concept hostReachesSteps = requires(T &ep, const QString &key) {
+    ep.reportToHost(QVariantMap());
+} || requires(T &ep, const QString &key) { ep.nextPriorityKey(key); }
+  || requires(T &ep, const QString &key) { ep.runHealthCheck(key); }
+  || requires(T &ep, const QString &key) { ep.proceedAfterHealthCheck(key); }
+  || requires(T &ep, const QString &key) { ep.updateHealthStatus(true, key); }
+  || requires(T &ep) { ep.launchFlow(std::nullopt); }
+  || requires(T &ep, const QString &key) { ep.handleHealthCheckResponse(QVariant(), key); }
+  || requires(T &ep) { ep.handleHealthCheckFailure(std::declval<Error>()); };
+static_assert(!hostReachesSteps<OrvixEntryPoint>);
+template <typename T>
+concept hostReachesScreenReport = requires(T &screen) { screen.reportToHost(QVariantMap()); };
+static_assert(!hostReachesScreenReport<FlowScreen>);
+
 void TestFlowSelection::nextPriorityKey()
 {
     auto ep = makeEntryPoint();
+    const auto next = [&](const QString &key) { return EntryPointAccess::nextPriorityKey(*ep, key); };
     ep->addConfig({Config::digilockerFlow, Config::myAadhaarUidaiFlow, Config::residentUidaiAadhaarFlow});
-    QCOMPARE(ep->nextPriorityKey("priorityCall_3"), QString("END"));
-    QCOMPARE(ep->nextPriorityKey("priorityCall_2"), QString("priorityCall_3"));
-    QCOMPARE(ep->nextPriorityKey("garbage"), QString("priorityCall_2"));
-    QCOMPARE(ep->nextPriorityKey(""), QString("priorityCall_2"));
+    QCOMPARE(next("priorityCall_3"), QString("END"));
+    QCOMPARE(next("priorityCall_2"), QString("priorityCall_3"));
+    QCOMPARE(next("garbage"), QString("priorityCall_2"));
+    QCOMPARE(next(""), QString("priorityCall_2"));
+    // Past the largest number: no overflow into a small or negative key.
+    QCOMPARE(next("priorityCall_9223372036854775807"), QString("END"));
+    QCOMPARE(next("priorityCall_99999999999999999999"), QString("END"));
     ep->addConfig({Config::digilockerFlow, Config::myAadhaarUidaiFlow, Config::residentUidaiAadhaarFlow,
                    Config::digilockerFlow});
-    QCOMPARE(ep->nextPriorityKey("priorityCall_3"), QString("priorityCall_4"));
+    QCOMPARE(next("priorityCall_3"), QString("priorityCall_4"));
 }
 
 QTEST_MAIN(TestFlowSelection)

@@ -57,6 +57,11 @@ std::shared_ptr<Outcome> run(const std::shared_ptr<OldAadhaarFlowViewModel> &mod
     return out;
 }
 
+// The supplier body is the chain's own: a host cannot build one.
+template <typename T>
+concept suppliesParameters = requires(const T &vm) { vm.makeSupplierParameters(QString()); };
+static_assert(!suppliesParameters<OldAadhaarFlowViewModel>);
+
 } // namespace
 
 // The chain has ended, every request is done, and exactly one closure ran.
@@ -221,9 +226,15 @@ void TestSubmission::clientErrorsEndTheChain_data()
     QTest::newRow("documents answer HTML")
         << Backend::documentsRoute << Override::htmlPage(200) << int(NetKind::responseSerializationFailed) << 0
         << QStringList{Backend::supplierRoute, Backend::documentObjectRoute};
+    QTest::newRow("documents connection dropped")
+        << Backend::documentsRoute << Override::dropConnection() << int(NetKind::sessionTaskFailed) << 0
+        << QStringList{Backend::supplierRoute, Backend::documentObjectRoute};
     QTest::newRow("supplier connection dropped")
         << Backend::supplierRoute << Override::dropConnection() << int(NetKind::sessionTaskFailed) << 0
         << QStringList{Backend::documentObjectRoute};
+    QTest::newRow("upload connection dropped")
+        << Backend::documentObjectRoute << Override::dropConnection() << int(NetKind::sessionTaskFailed) << 0
+        << QStringList{};
     QTest::newRow("upload answered 201")
         << Backend::documentObjectRoute << Override::errorBody(201, QJsonObject{{u"status"_s, u"uploaded"_s}})
         << int(NetKind::responseValidationFailed) << 201 << QStringList{};

@@ -33,6 +33,7 @@ private slots:
     void init();
     void cleanup();
 
+    void allowReachesTheSuccessURL_data();
     void allowReachesTheSuccessURL();
     void denyPostsTheWebhookThenFails();
     void refusedStartPassesTheBackendMessage();
@@ -50,6 +51,8 @@ private:
     std::shared_ptr<DigiLockerViewController> start(const QString &success, const QString &failure);
     void waitForConsentPage(const std::shared_ptr<DigiLockerViewController> &screen);
     void click(const std::shared_ptr<DigiLockerViewController> &screen, const QString &elementId);
+    void navigate(const std::shared_ptr<DigiLockerViewController> &screen, const QString &url);
+    void checkLogHoldsNoSecret();
 
     sim::Simulator m_sim;
     QWidget m_window;
@@ -108,6 +111,25 @@ void TestDigiLocker::waitForConsentPage(const std::shared_ptr<DigiLockerViewCont
                              30000);
 }
 
+void TestDigiLocker::navigate(const std::shared_ptr<DigiLockerViewController> &screen, const QString &url)
+{
+    bool done = false;
+    screen->webcontentView->evaluateJavaScript(
+        QStringLiteral("location.href = '%1'; true").arg(url),
+        [&done](const QVariant &, const std::optional<platform::web::WebError> &) { done = true; });
+    QTRY_VERIFY(done);
+}
+
+void TestDigiLocker::checkLogHoldsNoSecret()
+{
+    // The credential and the transaction (in the consent page's query) stay out of the log.
+    const QString log = m_log->joined();
+    const QString tx = m_sim.backend().issuedTransactionIds().value(0);
+    QVERIFY(!tx.isEmpty());
+    for (const QString &secret : {Backend::defaultCredential, tx})
+        QVERIFY2(!log.contains(secret), qPrintable(secret));
+}
+
 void TestDigiLocker::click(const std::shared_ptr<DigiLockerViewController> &screen, const QString &elementId)
 {
     bool done = false;
@@ -117,9 +139,25 @@ void TestDigiLocker::click(const std::shared_ptr<DigiLockerViewController> &scre
     QTRY_VERIFY(done);
 }
 
+void TestDigiLocker::allowReachesTheSuccessURL_data()
+{
+    // Appended to the simulator's host success and failure URLs.
+    QTest::addColumn<QString>("success");
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("plain") << QString() << QString();
+    // Only the whole failure URL is a failure.
+    QTest::newRow("success URL extends the failure URL") << QString("FAILURE/done") << QString();
+    QTest::newRow("escaped blank") << QString("?name=a%20b") << QString();
+    QTest::newRow("non-ASCII") << QString::fromUtf8("?city=Bengalur\u016b") << QString("?city=Bengalur\u016b");
+}
+
 void TestDigiLocker::allowReachesTheSuccessURL()
 {
-    auto screen = start(m_sim.hostSuccessUrl(), m_sim.hostFailureUrl());
+    QFETCH(QString, success);
+    QFETCH(QString, failure);
+    success = success.startsWith("FAILURE") ? m_sim.hostFailureUrl() + success.mid(7) : m_sim.hostSuccessUrl() + success;
+    failure = m_sim.hostFailureUrl() + failure;
+    auto screen = start(success, failure);
     QVERIFY(screen);
     // Presented as a sheet whose user close the entry point hears about.
     QCOMPARE(screen->modalPresentationStyle, platform::ui::ModalPresentationStyle::automatic);
@@ -134,8 +172,8 @@ void TestDigiLocker::allowReachesTheSuccessURL()
     QVERIFY(!screen->spinnerIc->isAnimating());
 
     const QJsonObject sent = m_sim.requestsTo(Backend::initDocFetchRoute).value(0).json.toObject();
-    QCOMPARE(sent.value("callbackUrl").toString(), m_sim.hostSuccessUrl());
-    QCOMPARE(sent.value("cancelUrl").toString(), m_sim.hostFailureUrl());
+    QCOMPARE(sent.value("callbackUrl").toString(), success);
+    QCOMPARE(sent.value("cancelUrl").toString(), failure);
     QCOMPARE(sent.value("docType").toString(), QString("aadhaar"));
     QCOMPARE(sent.value("username").toString(), QString("user-42"));
 
@@ -150,6 +188,7 @@ void TestDigiLocker::allowReachesTheSuccessURL()
     QTRY_VERIFY(!m_host->presentedViewController());
     QVERIFY(m_log->contains("----Next Move---"));
     QCOMPARE(m_sim.requestsTo(Backend::webhookRoute).size(), 0);
+    checkLogHoldsNoSecret();
 
     std::weak_ptr<DigiLockerViewController> weakScreen = screen;
     screen.reset();
@@ -159,12 +198,22 @@ void TestDigiLocker::allowReachesTheSuccessURL()
 
 void TestDigiLocker::denyPostsTheWebhookThenFails()
 {
+    // While the webhook is under way, the page moves on to the success URL and
+    // back to the failure URL: only the first redirect acts.
+    m_sim.setOverride(Backend::webhookRoute, Override::slow(3000));
     auto screen = start(m_sim.hostSuccessUrl(), m_sim.hostFailureUrl());
     QVERIFY(screen);
     waitForConsentPage(screen);
     click(screen, "deny");
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim.requestsTo(Backend::webhookRoute).size(), 1, 15000);
+    navigate(screen, m_sim.hostSuccessUrl());
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim.requestsTo(sim::DigiLocker::hostSuccessRoute).size(), 1, 15000);
+    navigate(screen, m_sim.hostFailureUrl());
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim.requestsTo(sim::DigiLocker::hostFailureRoute).size(), 2, 15000);
     QTRY_COMPARE_WITH_TIMEOUT(m_receiver->reports.size(), 1, 15000);
-    QCOMPARE(m_receiver->reports[0], (QVariantMap{{"status", false}}));
+    QTRY_COMPARE_WITH_TIMEOUT(platform::net::Session::shared().requestsInFlight(), 0, 15000);
+    QCoreApplication::processEvents();
+    QCOMPARE(m_receiver->reports, (QList<QVariantMap>{{{"status", false}}}));
     const QList<sim::Request> hooks = m_sim.requestsTo(Backend::webhookRoute);
     QCOMPARE(hooks.size(), 1);
     QCOMPARE(hooks[0].json.toObject().value("status"), QJsonValue("3"));
@@ -172,6 +221,7 @@ void TestDigiLocker::denyPostsTheWebhookThenFails()
              m_sim.backend().issuedTransactionIds().value(0));
     QCOMPARE(hooks[0].header("X-Kalmar-Auth-Credential-ID"), Backend::defaultCredential.toUtf8());
     QTRY_VERIFY(!m_host->presentedViewController());
+    checkLogHoldsNoSecret();
 }
 
 void TestDigiLocker::refusedStartPassesTheBackendMessage()
@@ -186,6 +236,15 @@ void TestDigiLocker::refusedStartPassesTheBackendMessage()
     QVERIFY(m_log->contains("ERROR: SOMETHING WENT WRONG"));
     // The page was never loaded.
     QVERIFY(!screen || !screen->webcontentView || !screen->webcontentView->parentWidget());
+
+    // Absent values go out as empty texts: the body always has its four keys.
+    auto vm = std::make_shared<DigiLockerViewModel>();
+    bool answered = false;
+    vm->initDocFetch(Backend::defaultCredential, m_sim.backendBaseUrl(), clientInfo{Backend::defaultCredential},
+                     [&](const QVariant &) { answered = true; }, [&](const Error &) { answered = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(answered, 15000);
+    QCOMPARE(m_sim.requestsTo(Backend::initDocFetchRoute).value(1).jsonObject(),
+             (QJsonObject{{"callbackUrl", ""}, {"cancelUrl", ""}, {"docType", "aadhaar"}, {"username", ""}}));
 }
 
 void TestDigiLocker::unusableStartIsRefused()
@@ -236,7 +295,7 @@ void TestDigiLocker::nearMissURLEndsNothing()
         QStringLiteral("location.href = '%1?x=1'; true").arg(m_sim.hostSuccessUrl()),
         [&](const QVariant &, const std::optional<platform::web::WebError> &) { done = true; });
     QTRY_VERIFY(done);
-    QTRY_VERIFY_WITH_TIMEOUT(m_log->contains(m_sim.hostSuccessUrl() + "?x=1 == Optional(\"" + success + "\")"), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_log->contains(m_sim.hostSuccessUrl() + "?x=<redacted> == Optional(\"" + success + "\")"), 15000);
     QTRY_VERIFY(m_sim.requestsTo(sim::DigiLocker::hostSuccessRoute).size() == 1);
     QCoreApplication::processEvents();
     QVERIFY(m_receiver->reports.isEmpty());

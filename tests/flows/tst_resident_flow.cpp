@@ -17,6 +17,7 @@
 #include "simulator/documents/OfflineKycArchive.h"
 
 #include <QAbstractButton>
+#include <QMutex>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -110,6 +111,7 @@ private slots:
     void wholeRoadReachesTheHost();
     void submitChecksRunInOrder();
     void wrongCaptchaRenewsIt();
+    void replyWithNeitherTextChangesNothing_data();
     void replyWithNeitherTextChangesNothing();
     void typedTextReachesThePageAsTyped_data();
     void typedTextReachesThePageAsTyped();
@@ -295,9 +297,37 @@ void TestResidentFlow::wholeRoadReachesTheHost()
     QVERIFY(form.contains(qMakePair(QByteArray("uid1"), m_number.toLatin1())));
     QVERIFY(form.contains(qMakePair(QByteArray("security_code"), code.toLatin1())));
 
+    // A password of blanks only is none: a toast, nothing sent.
+    QTest::keyClicks(screen->otpTF, "   ");
+    QTest::mouseClick(screen->otpSubmitBtn, Qt::LeftButton);
+    QCOMPARE(lastToast(), QString("Please enter the correct OTP"));
+    QVERIFY(screen->otpView->isVisible());
+    QVERIFY(!screen->popupLoader->isAnimating());
+    QVERIFY(!m_sim.residentPortal().lastDownload());
+    screen->otpTF->clear();
+
+    // The record is committed, and its submission started, on the main
+    // thread: the line that starts the submission tells on which.
+    QMutex threadsMutex;
+    QList<bool> documentsStartedOnMain;
+    const QString documentsLine = m_sim.backendBaseUrl() + "documents\n";
+    platform::log::Sink capture;
+    capture = platform::log::setSink([&](const QString &text) {
+        if (text.startsWith(documentsLine)) {
+            QMutexLocker lock(&threadsMutex);
+            documentsStartedOnMain.append(platform::dispatch::isMainThread());
+        }
+        if (capture)
+            capture(text);
+    });
     const QString otp = m_sim.residentPortal().lastOtp();
-    STEP(typeOtpAndVerify(screen));
-    STEP(waitForRecord(screen));
+    typeOtpAndVerify(screen);
+    if (!QTest::currentTestFailed())
+        waitForRecord(screen);
+    platform::log::setSink(std::move(capture));
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(documentsStartedOnMain, QList<bool>{true});
 
     // The download: the page's form fields in order, the web view's session
     // cookie, the two headers; the page's own fields were filled too.
@@ -357,12 +387,17 @@ void TestResidentFlow::wholeRoadReachesTheHost()
                             "&totp=<redacted>&task=<redacted>&boxchecked=<redacted>"));
     QVERIFY(m_log->contains(QString("XML document: %1 bytes").arg(xml.size())));
     const QString log = m_log->joined();
-    for (const QString &secret : {m_number, code, otp, doc.name, doc.dob, doc.street, QString::fromLatin1(session)})
+    for (const QString &secret : {m_number, code, otp, doc.name, doc.dob, doc.street, QString::fromLatin1(session),
+                                  Backend::defaultCredential})
         QVERIFY2(!log.contains(secret), qPrintable(secret));
+    const QString photo = QString::fromLatin1(doc.photo.toBase64());
+    for (qsizetype i = 0; i + 24 <= photo.size(); i += 12)
+        QVERIFY2(!log.contains(photo.mid(i, 24)), qPrintable(photo.mid(i, 24)));
 
     QVERIFY(m_receiver->reports.isEmpty());
     QTest::mouseClick(button(screen, "proceedBtn"), Qt::LeftButton);
     QCOMPARE(m_receiver->reports.size(), 1);
+    QCOMPARE(m_receiver->screenWasUp, QList<bool>{true}); // reported, then dismissed
     QCOMPARE(m_receiver->reports[0].value("status"), QVariant(true));
     const QVariantMap userInfo = m_receiver->reports[0].value("userInfo").toMap();
     QCOMPARE(userInfo, screen->aadhaarModel->dictionaryRepresentation());
@@ -476,13 +511,40 @@ void TestResidentFlow::wrongCaptchaRenewsIt()
     QVERIFY(m_receiver->reports.isEmpty());
 }
 
+void TestResidentFlow::replyWithNeitherTextChangesNothing_data()
+{
+    QTest::addColumn<bool>("bothTexts");
+    QTest::newRow("neither text") << false;
+    // Both: taken as a wrong captcha, the first test.
+    QTest::newRow("both texts") << true;
+}
+
 void TestResidentFlow::replyWithNeitherTextChangesNothing()
 {
-    m_sim.residentPortal().setMessageWithheld(true);
+    QFETCH(bool, bothTexts);
+    if (bothTexts) {
+        Override both;
+        both.reply = sim::htmlPage(200, "Offline KYC",
+                                   "<div id=\"system-message\">" + ResidentPortal::wrongCaptchaText + " "
+                                       + ResidentPortal::otpSentText + "</div>");
+        m_sim.setOverride(ResidentPortal::postRoute, both.times(1));
+    } else {
+        m_sim.residentPortal().setMessageWithheld(true);
+    }
     auto screen = start();
     QVERIFY(screen);
     STEP(waitForFirstStep(screen));
     typeDetailsAndSubmit(screen, m_sim.residentPortal().currentCaptcha());
+    if (bothTexts) {
+        QTRY_COMPARE_WITH_TIMEOUT(lastToast(), QString("Please enter valid captcha"), 20000);
+        QVERIFY(screen->captchaTF->text().isEmpty());
+        QVERIFY(screen->aadhaarCaptchaView->isVisible());
+        QVERIFY(!screen->otpView->isVisible());
+        QVERIFY(!screen->isAdhaarDetailsFilled);
+        QTest::mouseClick(button(screen, "backBtn"), Qt::LeftButton);
+        QCOMPARE(m_receiver->reports, QList<QVariantMap>{failed});
+        return;
+    }
     QTRY_VERIFY_WITH_TIMEOUT(m_log->contains(ResidentPortal::busyText), 20000);
     QVERIFY(!screen->aadhaarCaptchaView->isVisible());
     QVERIFY(!screen->otpView->isVisible());

@@ -135,11 +135,15 @@ void TestResidentHelpers::downloadBodyKeepsFieldsAndEncodesValues()
     const QStringList names{"task", "boxchecked", "zipcode", "totp", "task", "boxchecked"};
     for (int i = 0; i < 6; ++i)
         QCOMPARE(fields[i].section('=', 0, 0), names[i]);
+    // As a form decoder reads it: a bare '+' is a blank.
     const auto decoded = [](const QString &field) {
-        return QString::fromUtf8(QByteArray::fromPercentEncoding(field.section('=', 1).toLatin1()));
+        return QString::fromUtf8(
+            QByteArray::fromPercentEncoding(field.section('=', 1).toLatin1().replace('+', ' ')));
     };
     QCOMPARE(decoded(fields[2]), code);
     QCOMPARE(decoded(fields[3]), otp);
+    QCOMPARE(fields[2], QString("zipcode=9%267%3D3%2B6"));
+    QCOMPARE(fields[3], QString("totp=1%202%253%C3%A9"));
 
     QCOMPARE(OldAadhaarFlowVC::redactedFormBody(OldAadhaarFlowVC::downloadBody(code, otp)),
              QString("task=<redacted>&boxchecked=<redacted>&zipcode=<redacted>&totp=<redacted>"

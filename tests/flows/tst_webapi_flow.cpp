@@ -16,8 +16,10 @@
 #include "simulator/documents/OfflineKycArchive.h"
 
 #include <QAbstractButton>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QUrlQuery>
@@ -99,6 +101,42 @@ QString lastToast()
     return toasts.isEmpty() ? QString() : toasts.last().message;
 }
 
+// The route answers with a redirect to `location`.
+Override redirectTo(const QByteArray &location)
+{
+    Override o;
+    o.reply.status = 302;
+    o.reply.headers.append({"Location", location});
+    return o;
+}
+
+const QByteArray browserAgent = "Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/537.36 (KHTML, like Gecko) "
+                                "Chrome/96.0.4664.110 Safari/537.36";
+
+// The header fields the kit sets, in order; what the transport adds (host,
+// length, connection, cookies, an agent or accept field of its own) is left out.
+sim::HeaderList kitFields(const sim::HeaderList &headers)
+{
+    static const QList<QByteArray> transport{"host", "content-length", "connection", "cookie", "accept-encoding",
+                                             "expect"};
+    sim::HeaderList out;
+    for (const auto &field : headers) {
+        const QByteArray name = field.first.toLower();
+        if (transport.contains(name) || (name == "user-agent" && field.second != browserAgent)
+            || (name == "accept" && field.second == "*/*"))
+            continue;
+        out.append(field);
+    }
+    return out;
+}
+
+// Base64url of SHA-256 without padding, as RFC 7636 defines S256.
+QByteArray s256(const QByteArray &verifier)
+{
+    return QCryptographicHash::hash(verifier, QCryptographicHash::Sha256)
+        .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+}
+
 } // namespace
 
 class TestWebApiFlow : public QObject {
@@ -113,7 +151,10 @@ private slots:
     void submitChecksRunInOrder();
     void fieldsRefuseLongerText();
     void refusedCaptchaRenewsIt();
+    void reloadedCaptchaIsRead_data();
+    void reloadedCaptchaIsRead();
     void inactiveSessionStartsOver();
+    void refusedLoginAsksForTheOtpAgain_data();
     void refusedLoginAsksForTheOtpAgain();
     void refusalsShowTheErrorPanel_data();
     void refusalsShowTheErrorPanel();
@@ -123,6 +164,7 @@ private slots:
     void droppedConnectionInterrupts();
     void unusableRepliesToastTheirError_data();
     void unusableRepliesToastTheirError();
+    void nonJsonDownloadOnlyStopsTheLoader_data();
     void nonJsonDownloadOnlyStopsTheLoader();
     void offlineRefusesTheVerifyStep();
     void backAtAnyStepReportsAfterDismissal_data();
@@ -138,6 +180,9 @@ private:
     void reachOtpPanel(const std::shared_ptr<NewAadhaarFlowVC> &screen);
     void typeOtpAndVerify(const std::shared_ptr<NewAadhaarFlowVC> &screen);
     void waitForErrorPanel(const std::shared_ptr<NewAadhaarFlowVC> &screen);
+    // Compares the run's six requests to the authority with the wire
+    // contract, field by field; returns the secrets they carried.
+    QStringList checkAuthorityRequests(const QString &captcha, const QString &otp);
 
     sim::Simulator m_sim;
     QWidget m_window;
@@ -236,6 +281,111 @@ void TestWebApiFlow::waitForErrorPanel(const std::shared_ptr<NewAadhaarFlowVC> &
     QTRY_VERIFY(!screen->popupLoader->isAnimating());
 }
 
+QStringList TestWebApiFlow::checkAuthorityRequests(const QString &captcha, const QString &otp)
+{
+    // The kit's own requests: not the web view's portal page, nor the pages the
+    // login's redirects pass (the authorize page again, the callback).
+    QList<Authority::RawRequest> sent;
+    QByteArray code;
+    for (const Authority::RawRequest &r : m_sim.authority().recordedRequests()) {
+        if (r.route == Authority::callbackRoute)
+            code = QUrlQuery(QString::fromUtf8(r.requestLine.mid(r.requestLine.indexOf('?') + 1)))
+                       .queryItemValue("code", QUrl::FullyDecoded).toUtf8();
+        const bool redirected = r.route == Authority::authorizeRoute && !sent.isEmpty()
+            && sent.last().route == Authority::loginRoute;
+        if (r.route != Authority::portalRoute && r.route != Authority::callbackRoute && !redirected)
+            sent.append(r);
+    }
+    [&] { QCOMPARE(sent.size(), 6); }();
+    if (sent.size() != 6)
+        return {};
+    for (const Authority::RawRequest &r : sent)
+        [&] { QVERIFY2(sim::headerValue(r.headers, "Connection") == "close", r.requestLine.constData()); }();
+
+    // 1. Authorization with a fresh S256 challenge.
+    const QByteArray authorizeStart = "GET /uidai/access/oauth/authorize?grant_type=authorization_code&response_type=code"
+                                      "&client_id=myAadhaar&scope=READ&code_challenge_method=S256&code_challenge=";
+    [&] {
+        QVERIFY2(sent[0].requestLine.startsWith(authorizeStart), sent[0].requestLine.constData());
+        QCOMPARE(kitFields(sent[0].headers),
+                 (sim::HeaderList{{"accept", "text/html,application/xhtml+xml,application/xml;q=0.9,image/avif,"
+                                             "image/webp,image/apng,*/*;q=0.8,application/signed-exchange;v=b3;q=0.9"},
+                                  {"accept-language", "en-GB,en;q=0.9"},
+                                  {"cache-control", "no-cache"},
+                                  {"pragma", "no-cache"},
+                                  {"upgrade-insecure-requests", "1"}}));
+        QCOMPARE(sent[0].body, QByteArray());
+    }();
+    const QByteArray challenge = sent[0].requestLine.mid(authorizeStart.size());
+
+    // 2. Captcha, 3. one-time password: the browser's agent.
+    [&] {
+        QCOMPARE(sent[1].requestLine, QByteArray("GET /uidai/generateCaptcha"));
+        QCOMPARE(kitFields(sent[1].headers), (sim::HeaderList{{"User-Agent", browserAgent}}));
+        QCOMPARE(sent[2].requestLine, QByteArray("POST /uidai/generateOTPForOAuth"));
+        QCOMPARE(kitFields(sent[2].headers),
+                 (sim::HeaderList{{"User-Agent", browserAgent}, {"Content-Type", "application/json"}}));
+        QCOMPARE(QJsonDocument::fromJson(sent[2].body).object(),
+                 (QJsonObject{{"uid", m_number}, {"captcha", captcha},
+                              {"captchaTxnId", m_sim.requestsTo(Authority::otpRoute).value(0).jsonObject().value("captchaTxnId")}}));
+    }();
+
+    // 4. Login: a form of five fields in this order.
+    const QRegularExpression loginForm(QStringLiteral("^_csrf=([0-9A-Za-z-]+)&captcha=%1&otp=%2&submit=Login&uid=%3$")
+                                           .arg(captcha, otp, m_number));
+    const QRegularExpressionMatch login = loginForm.match(QString::fromUtf8(sent[3].body));
+    [&] {
+        QCOMPARE(sent[3].requestLine, QByteArray("POST /uidai/login"));
+        QCOMPARE(kitFields(sent[3].headers), (sim::HeaderList{{"User-Agent", browserAgent},
+                                                              {"Content-Type", "application/x-www-form-urlencoded"}}));
+        QVERIFY2(login.hasMatch(), sent[3].body.constData());
+    }();
+
+    // 5. Token: the code and this authorization's verifier in the query, a
+    // JSON body of one empty member under the form type.
+    const QByteArray tokenStart =
+        "POST /uidai/access/oauth/token?client_id=myAadhaar&grant_type=authorization_code&code_verifier=";
+    // The code holds '+' and '/': both escaped, as every reserved character.
+    const QByteArray tokenEnd = "&code=" + code.toPercentEncoding();
+    const QByteArray verifier = sent[4].requestLine.mid(tokenStart.size(),
+                                                        sent[4].requestLine.size() - tokenStart.size() - tokenEnd.size());
+    [&] {
+        QVERIFY(code.contains('+') && code.contains('/'));
+        QVERIFY2(sent[4].requestLine.startsWith(tokenStart) && sent[4].requestLine.endsWith(tokenEnd),
+                 sent[4].requestLine.constData());
+        QVERIFY(QRegularExpression("^[A-Za-z0-9._~-]{43,128}$").match(QString::fromLatin1(verifier)).hasMatch());
+        QCOMPARE(s256(verifier), challenge);
+        QCOMPARE(kitFields(sent[4].headers), (sim::HeaderList{{"Content-Type", "application/x-www-form-urlencoded"}}));
+        QCOMPARE(sent[4].body, QByteArray(R"({"":""})"));
+    }();
+
+    // 6. Download: eleven fields in order, three under quoted names.
+    const QByteArray device = sim::headerValue(sent[5].headers, "transactionId");
+    const QByteArray token = sim::headerValue(sent[5].headers, "Authorization").mid(7);
+    [&] {
+        QCOMPARE(sent[5].requestLine, QByteArray("POST /uidai/eAadhaarService/api/oauth/downloadOfflineEkyc"));
+        QVERIFY(QRegularExpression("^([0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12})?$")
+                    .match(QString::fromLatin1(device)).hasMatch());
+        QVERIFY(!token.isEmpty());
+        QCOMPARE(kitFields(sent[5].headers),
+                 (sim::HeaderList{{"transactionId", device},
+                                  {"X-Request-ID", device},
+                                  {"Authorization", "Bearer " + token},
+                                  {"'Accept'", "application/json, text/plain, */*"},
+                                  {"'Connection'", "keep-alive"},
+                                  {"Pragma", "no-cache"},
+                                  {"Cache-Control", "no-cache"},
+                                  {"Accept-Language", "en_IN"},
+                                  {"sec-ch-ua", R"(" Not A;Brand";v="99", "Chromium";v="96", "Google Chrome";v="96")"},
+                                  {"sec-ch-ua-mobile", "?0"},
+                                  {"'Referer'", m_sim.authorityPortalUrl().toUtf8()},
+                                  {"Content-Type", "application/json"}}));
+        QCOMPARE(QJsonDocument::fromJson(sent[5].body).object(), (QJsonObject{{"shareCode", "9736"}, {"uid", m_number}}));
+    }();
+    return {login.captured(1), QString::fromUtf8(code), QString::fromUtf8(code.toPercentEncoding()),
+            QString::fromUtf8(verifier), QString::fromUtf8(token)};
+}
+
 void TestWebApiFlow::wholeRoadReachesTheHost_data()
 {
     using simulator::ArchiveForm;
@@ -287,7 +437,8 @@ void TestWebApiFlow::wholeRoadReachesTheHost()
     // Typed as one run of digits, shown in groups of four.
     QTest::keyClicks(screen->aadhaarNoTF, m_number);
     QCOMPARE(screen->aadhaarNoTF->text(), m_number.left(4) + ' ' + m_number.mid(4, 4) + ' ' + m_number.mid(8));
-    QTest::keyClicks(screen->captchaTF, m_sim.authority().currentCaptcha());
+    const QString captcha = m_sim.authority().currentCaptcha();
+    QTest::keyClicks(screen->captchaTF, captcha);
     QAbstractButton *checkBox = button(screen, "checkBoxBtn");
     QTest::mouseClick(checkBox, Qt::LeftButton);
     QVERIFY(screen->isAgree);
@@ -347,14 +498,26 @@ void TestWebApiFlow::wholeRoadReachesTheHost()
             QVERIFY2(!r.hasHeader(APIHandler::credentialHeaderName), qPrintable(r.path));
     }
     QCOMPARE(m_sim.requestsTo(Authority::tokenRoute).size(), 1);
-    // No personal data in the log.
+    const QStringList exchanged = checkAuthorityRequests(captcha, m_sim.authority().lastOtp());
+    QCOMPARE(exchanged.size(), 5);
+
+    // No secret or personal value in the whole log of the run: not the
+    // number, password, captcha, CSRF token, code, verifier, access token,
+    // credential, record, nor any run of the photograph's Base64.
     const QString log = m_log->joined();
-    for (const QString &secret : {m_number, doc.name, doc.dob, doc.street, m_sim.authority().lastOtp()})
-        QVERIFY2(!log.contains(secret), qPrintable(secret));
+    QStringList secrets{m_number, m_sim.authority().lastOtp(), captcha, Backend::defaultCredential, doc.name, doc.dob,
+                        doc.street};
+    secrets += exchanged;
+    for (const QString &secret : secrets)
+        QVERIFY2(!secret.isEmpty() && !log.contains(secret), qPrintable(secret));
+    const QString photo = QString::fromLatin1(doc.photo.toBase64());
+    for (qsizetype i = 0; i + 24 <= photo.size(); i += 12)
+        QVERIFY2(!log.contains(photo.mid(i, 24)), qPrintable(photo.mid(i, 24)));
 
     QVERIFY(m_receiver->reports.isEmpty());
     QTest::mouseClick(button(screen, "proceedBtn"), Qt::LeftButton);
     QTRY_COMPARE(m_receiver->reports.size(), 1);
+    QCOMPARE(m_receiver->screenWasUp, QList<bool>{true}); // reported, then dismissed
     const QVariantMap report = m_receiver->reports[0];
     QCOMPARE(report.value("status"), QVariant(true));
     QCOMPARE(report.value("userInfo").toMap(), expectedUserInfo(doc));
@@ -444,6 +607,58 @@ void TestWebApiFlow::refusedCaptchaRenewsIt()
     QCOMPARE(screen->aadhaarNoTF->text().remove(' '), m_number);
 }
 
+void TestWebApiFlow::reloadedCaptchaIsRead_data()
+{
+    // The reply to the reload; an invalid override: the authority's own.
+    QTest::addColumn<Override>("reply");
+    QTest::newRow("new captcha") << Override{};
+    QTest::newRow("message not JSON") << Override::errorBody(200, QJsonObject{{"sessionActive", true},
+                                                                                {"message", "<html>busy</html>"}});
+    QTest::newRow("no picture") << Override::errorBody(200, QJsonObject{{"sessionActive", true},
+                                                                          {"message", R"({"transactionId":"tx-np"})"}});
+    QTest::newRow("session over") << Override::errorBody(200, QJsonObject{{"sessionActive", false}});
+}
+
+void TestWebApiFlow::reloadedCaptchaIsRead()
+{
+    QFETCH(Override, reply);
+    auto screen = start();
+    QVERIFY(screen);
+    waitForCaptcha(screen);
+    const std::optional<QString> firstId = screen->captchaId;
+    const QImage firstPicture = screen->captchaImgView->image();
+    const QJsonObject replyBody = QJsonDocument::fromJson(reply.reply.body).object();
+    if (!replyBody.isEmpty())
+        m_sim.setOverride(Authority::captchaRoute, reply.times(1));
+    QTest::mouseClick(button(screen, "reloadCaptchaBtn"), Qt::LeftButton);
+    QVERIFY(!screen->popupLoader->isAnimating());
+    // At least the reload's; a new authorization may follow at once.
+    QTRY_VERIFY_WITH_TIMEOUT(m_sim.requestsTo(Authority::captchaRoute).size() >= 2, 15000);
+
+    const QString message = replyBody.value("message").toString();
+    if (replyBody.isEmpty()) {
+        QTRY_VERIFY_WITH_TIMEOUT(screen->captchaId != firstId, 15000);
+        QVERIFY(!screen->captchaImgView->image().isNull());
+        QVERIFY(screen->captchaImgView->image() != firstPicture);
+    } else if (!replyBody.value("sessionActive").toBool()) {
+        // The authorization starts over, then a new captcha.
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim.requestsTo(Authority::captchaRoute).size(), 3, 15000);
+        QCOMPARE(m_sim.requestsTo(Authority::authorizeRoute).size(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(screen->captchaId != firstId, 15000);
+    } else if (message.startsWith('<')) {
+        // Unusable: logged, nothing changes.
+        QTRY_VERIFY_WITH_TIMEOUT(m_log->contains("erroMsg"), 15000);
+        QCOMPARE(screen->captchaId, firstId);
+        QCOMPARE(screen->captchaImgView->image(), firstPicture);
+    } else {
+        // No picture clears the old one; the new transaction counts.
+        QTRY_COMPARE_WITH_TIMEOUT(screen->captchaId, std::optional<QString>("tx-np"), 15000);
+        QVERIFY(screen->captchaImgView->image().isNull());
+    }
+    QVERIFY(lastToast().isEmpty());
+    QVERIFY(m_receiver->reports.isEmpty());
+}
+
 void TestWebApiFlow::inactiveSessionStartsOver()
 {
     m_sim.authority().setSessionInactive(true);
@@ -467,9 +682,23 @@ void TestWebApiFlow::inactiveSessionStartsOver()
     QVERIFY(m_receiver->reports.isEmpty());
 }
 
+void TestWebApiFlow::refusedLoginAsksForTheOtpAgain_data()
+{
+    // Empty: the authority's own refusal; else where the login redirects to.
+    QTest::addColumn<QByteArray>("location");
+    QTest::newRow("failed") << QByteArray();
+    QTest::newRow("invalid session, another error")
+        << QByteArray("/" + Authority::invalidSessionPath.toUtf8() + "?error=Session%20timed%20out");
+    QTest::newRow("failed without an error item") << QByteArray("/" + Authority::loginFailedPath.toUtf8());
+}
+
 void TestWebApiFlow::refusedLoginAsksForTheOtpAgain()
 {
-    m_sim.authority().setLoginRefused(true);
+    QFETCH(QByteArray, location);
+    if (location.isEmpty())
+        m_sim.authority().setLoginRefused(true);
+    else
+        m_sim.setOverride(Authority::loginRoute, redirectTo(location));
     auto screen = start();
     QVERIFY(screen);
     reachOtpPanel(screen);
@@ -497,6 +726,8 @@ void TestWebApiFlow::refusalsShowTheErrorPanel_data()
     QTest::newRow("login: internal error") << 0 << Authority::internalErrorText << Authority::internalErrorText;
     QTest::newRow("token refused") << 1 << QString() << QString();
     QTest::newRow("download refused") << 2 << Authority::tokenExpiredText << QString("Session expired.");
+    // Neither refused nor a code: the token is asked for with an empty code.
+    QTest::newRow("login without a code") << 3 << QString() << QString();
 }
 
 void TestWebApiFlow::refusalsShowTheErrorPanel()
@@ -505,8 +736,11 @@ void TestWebApiFlow::refusalsShowTheErrorPanel()
     QFETCH(QString, panel);
     QFETCH(QString, toast);
     Authority &authority = m_sim.authority();
-    step == 0 ? authority.setLoginInternalError(true)
-              : step == 1 ? authority.setTokenRefused(true) : authority.setDownloadRefused(true);
+    if (step == 3)
+        m_sim.setOverride(Authority::loginRoute, redirectTo("/" + Authority::callbackPath.toUtf8() + "?state=s"));
+    else
+        step == 0 ? authority.setLoginInternalError(true)
+                  : step == 1 ? authority.setTokenRefused(true) : authority.setDownloadRefused(true);
     auto screen = start();
     QVERIFY(screen);
     const QString before = screen->errorTextLbl->text();
@@ -516,10 +750,13 @@ void TestWebApiFlow::refusalsShowTheErrorPanel()
     QCOMPARE(screen->errorTextLbl->text(), panel.isEmpty() ? before : panel);
     QCOMPARE(lastToast(), toast);
     // The next step is never asked for, and the host hears nothing.
-    const QString next = QList<QString>{Authority::tokenRoute, Authority::downloadRoute, Backend::documentsRoute}[step];
+    const QString next = QList<QString>{Authority::tokenRoute, Authority::downloadRoute, Backend::documentsRoute,
+                                        Authority::downloadRoute}[step];
     QCOMPARE(m_sim.requestsTo(next).size(), 0);
     QVERIFY(m_receiver->reports.isEmpty());
     QCOMPARE(m_log->contains("<----ERROR--->"), step == 2);
+    if (step == 3)
+        QVERIFY(m_sim.requestsTo(Authority::tokenRoute).value(0).query.endsWith("&code="));
 }
 
 void TestWebApiFlow::unusableArchiveIsReported_data()
@@ -589,15 +826,21 @@ void TestWebApiFlow::unusableRepliesToastTheirError_data()
 {
     QTest::addColumn<QString>("route");
     QTest::addColumn<Override>("reply");
-    QTest::newRow("authorization not UTF-8") << Authority::authorizeRoute << Override::text(200, "\xff\xfe\xfd");
-    QTest::newRow("captcha not JSON") << Authority::captchaRoute << Override::htmlPage(200);
-    QTest::newRow("password request not JSON") << Authority::otpRoute << Override::htmlPage(502);
+    QTest::addColumn<QString>("toast"); // empty: the error's description, whatever it says
+    QTest::newRow("authorization not UTF-8") << Authority::authorizeRoute << Override::text(200, "\xff\xfe\xfd")
+                                             << QString();
+    QTest::newRow("captcha not JSON") << Authority::captchaRoute << Override::htmlPage(200) << QString();
+    QTest::newRow("password request not JSON") << Authority::otpRoute << Override::htmlPage(502) << QString();
+    QTest::newRow("password refused without a message")
+        << Authority::otpRoute << Override::errorBody(200, QJsonObject{{"status", false}, {"sessionActive", true}})
+        << QString("Please enter valid captcha");
 }
 
 void TestWebApiFlow::unusableRepliesToastTheirError()
 {
     QFETCH(QString, route);
     QFETCH(Override, reply);
+    QFETCH(QString, toast);
     m_sim.setOverride(route, reply);
     auto screen = start();
     QVERIFY(screen);
@@ -611,20 +854,34 @@ void TestWebApiFlow::unusableRepliesToastTheirError()
         QTRY_VERIFY_WITH_TIMEOUT(m_log->contains("<---ERROR-->"), 15000);
     }
     QTRY_VERIFY_WITH_TIMEOUT(!lastToast().isEmpty(), 15000);
+    if (!toast.isEmpty())
+        QCOMPARE(lastToast(), toast);
     QTRY_VERIFY(!screen->popupLoader->isAnimating());
     QVERIFY(screen->aadhaarCaptchaView->isVisible());
     QVERIFY(!screen->ErrorView->isVisible());
     QVERIFY(m_receiver->reports.isEmpty());
 }
 
+void TestWebApiFlow::nonJsonDownloadOnlyStopsTheLoader_data()
+{
+    QTest::addColumn<QString>("route");
+    QTest::addColumn<Override>("reply");
+    QTest::newRow("download not JSON") << Authority::downloadRoute << Override::htmlPage(200);
+    // A refusal, not a transport failure: the loader stops, nothing more.
+    QTest::newRow("submission refused by the backend") << Backend::supplierRoute
+                                                       << Override::errorCode(500, "SUPPLIER_REJECTED");
+}
+
 void TestWebApiFlow::nonJsonDownloadOnlyStopsTheLoader()
 {
-    m_sim.setOverride(Authority::downloadRoute, Override::htmlPage(200));
+    QFETCH(QString, route);
+    QFETCH(Override, reply);
+    m_sim.setOverride(route, reply);
     auto screen = start();
     QVERIFY(screen);
     reachOtpPanel(screen);
     typeOtpAndVerify(screen);
-    QTRY_COMPARE_WITH_TIMEOUT(m_sim.requestsTo(Authority::downloadRoute).size(), 1, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim.requestsTo(route).size(), 1, 15000);
     QTRY_VERIFY_WITH_TIMEOUT(!screen->popupLoader->isAnimating(), 15000);
     QVERIFY(!screen->ErrorView->isVisible());
     QVERIFY(!screen->userInfoView->isVisible());

@@ -215,7 +215,8 @@ private:
     QString signIn(const QString &query)
     {
         const QString csrf = beginSignIn(query);
-        return QUrlQuery(login(csrf, sim.authority().lastOtp()).value("resQuery").toUrl()).queryItemValue("code");
+        return QUrlQuery(login(csrf, sim.authority().lastOtp()).value("resQuery").toUrl())
+            .queryItemValue("code", QUrl::FullyDecoded);
     }
     QString accessToken()
     {
@@ -508,6 +509,18 @@ void TestSimulatorAuthority::malformedRequestsAreAnswered()
         QVERIFY2(!reply.contains("<img"), head);
     }
     QVERIFY(sim.authority().lastOtp().isEmpty());
+
+    // Each request is recorded as it came: line, fields in order under their names as sent, body.
+    const QList<Authority::RawRequest> recorded = sim.authority().recordedRequests();
+    QCOMPARE(recorded.size(), cases.size() + 1); // after the authorization
+    QCOMPARE(recorded[1].requestLine, "POST /" + Authority::otpPath.toLatin1());
+    QCOMPARE(recorded[1].route, Authority::otpRoute);
+    QCOMPARE(recorded[1].headers, (sim::HeaderList{{"Cookie", cookie.mid(10)}, {"Connection", "close"},
+                                                   {"Content-Length", "9"}}));
+    QCOMPARE(recorded[1].body, QByteArray("{not json"));
+    QCOMPARE(recorded.last().requestLine, cases.last().first.chopped(9)); // without " HTTP/1.1"
+    sim.reset();
+    QVERIFY(sim.authority().recordedRequests().isEmpty());
 
     QString error;
     QVERIFY(simulator::makeOfflineKycArchive("<x/>", "offline.xml", "", &error).isEmpty() && !error.isEmpty());
