@@ -407,7 +407,7 @@ std::optional<QString> readBoundedDocument(const QString &path, QString *why, qi
         *why = QStringLiteral("the document is larger than %1 bytes").arg(DocumentBounds::maxBytes);
         return std::nullopt;
     }
-    const QByteArray data = file.read(DocumentBounds::maxBytes + 1);
+    const QByteArray data = file.read(file.size() + 1); // one more shows growth
     if (data.size() > DocumentBounds::maxBytes) { // grew while read
         *why = QStringLiteral("the document is larger than %1 bytes").arg(DocumentBounds::maxBytes);
         return std::nullopt;
