@@ -3,7 +3,8 @@
 // a plain libarchive extraction plus a plain QXmlStreamReader pass over the
 // same bytes, for a realistic archive and a 10 MB one, each in the
 // traditional and the AES form. The machines are shared, so the ratios at
-// the end are of CPU time.
+// the end are of CPU time. Then hostile documents the kit must refuse
+// quickly: their CPU time, and the peak memory above the run's start.
 
 #include "orvix_ios_native_sdk/document/OfflinePaperlessKycModel.h"
 #include "orvix_ios_native_sdk/document/ParseXMLData.h"
@@ -102,10 +103,13 @@ void kitProcessing(benchmark::State &state, const QString &zipPath)
         if (!orvix::platform::zip::unzipFileAtPath(zipPath, out, true, true, shareCode, &error))
             state.SkipWithError(qPrintable(error.description()));
         const QStringList files = QDir(out).entryList({QStringLiteral("*offline*.xml")}, QDir::Files);
-        QFile file(QDir(out).filePath(files.value(0)));
-        if (!file.open(QIODevice::ReadOnly))
-            state.SkipWithError("no XML file");
-        orvix::ParseXMLData parser(QString::fromUtf8(file.readAll()));
+        QString why;
+        const std::optional<QString> xml = orvix::readBoundedDocument(QDir(out).filePath(files.value(0)), &why);
+        if (!xml) {
+            state.SkipWithError(qPrintable(why));
+            break;
+        }
+        orvix::ParseXMLData parser(*xml);
         const QJsonDocument json = QJsonDocument::fromJson(parser.convertToJSON().toUtf8());
         auto record = std::make_shared<orvix::OfflinePaperlessKyc>(
             json.object().value(QStringLiteral("OfflinePaperlessKyc")).toObject().toVariantMap());
@@ -166,6 +170,95 @@ ORVIX_ARCHIVE_BENCHMARKS(Realistic, realistic, Traditional, traditional, 1.0)
 ORVIX_ARCHIVE_BENCHMARKS(Realistic, realistic, Aes, aesAe1, 1.0)
 ORVIX_ARCHIVE_BENCHMARKS(Large, large, Traditional, traditional, 4.0)
 ORVIX_ARCHIVE_BENCHMARKS(Large, large, Aes, aesAe1, 4.0)
+
+// Hostile documents, each far beyond one bound.
+QByteArray smallElements() // 100 MB of <a/>
+{
+    return "<OfflinePaperlessKyc>" + QByteArray("<a/>").repeated(25'000'000) + "</OfflinePaperlessKyc>";
+}
+
+QByteArray nesting() // 100 MB of nesting
+{
+    return "<OfflinePaperlessKyc>" + QByteArray("<a>").repeated(33'300'000);
+}
+
+// Just under the size bound: the count and depth bounds must refuse them.
+QByteArray smallElementsUnderSizeBound()
+{
+    return "<OfflinePaperlessKyc>" + QByteArray("<a/>").repeated(4'000'000) + "</OfflinePaperlessKyc>";
+}
+
+QByteArray nestingUnderSizeBound()
+{
+    return "<OfflinePaperlessKyc>" + QByteArray("<a>").repeated(5'500'000);
+}
+
+QByteArray manyAttributes() // 160k attributes on one element
+{
+    QByteArray xml = "<OfflinePaperlessKyc";
+    for (int i = 0; i < 160'000; ++i)
+        xml += " a" + QByteArray::number(i) + "=''";
+    return xml + "/>";
+}
+
+// Resident memory now and at its peak since the last reset, in kB (Linux).
+qint64 statusField(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+void resetPeakMemory()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+// The kit's steps up to the refusal, which must come.
+void kitRefusal(benchmark::State &state, const QString &zipPath)
+{
+    const QString out = workDir().filePath(QStringLiteral("kit-out"));
+    resetPeakMemory();
+    const qint64 start = statusField("VmRSS:");
+    for (auto _ : state) {
+        QDir(out).removeRecursively();
+        QDir().mkpath(out);
+        orvix::platform::zip::UnzipError error;
+        if (!orvix::platform::zip::unzipFileAtPath(zipPath, out, true, true, shareCode, &error)) {
+            state.SkipWithError(qPrintable(error.description()));
+            break;
+        }
+        const QStringList files = QDir(out).entryList({QStringLiteral("*offline*.xml")}, QDir::Files);
+        QString why;
+        if (orvix::readBoundedDocument(QDir(out).filePath(files.value(0)), &why)) {
+            state.SkipWithError("the document was not refused");
+            break;
+        }
+        benchmark::DoNotOptimize(why);
+    }
+    state.counters["peak_MB_above_start"] = double(statusField("VmHWM:") - start) / 1024.0;
+}
+
+#define ORVIX_HOSTILE_BENCHMARK(Name, xml)                                                                             \
+    void BM_Hostile_##Name##_KitRefusal(benchmark::State &state)                                                     \
+    {                                                                                                                  \
+        static const QString path = archive("hostile-" #Name, xml(), simulator::ArchiveForm::traditional);             \
+        kitRefusal(state, path);                                                                                       \
+    }                                                                                                                  \
+    BENCHMARK(BM_Hostile_##Name##_KitRefusal)->Unit(benchmark::kMillisecond);
+
+ORVIX_HOSTILE_BENCHMARK(SmallElements100MB, smallElements)
+ORVIX_HOSTILE_BENCHMARK(Nesting100MB, nesting)
+ORVIX_HOSTILE_BENCHMARK(Attributes160k, manyAttributes)
+ORVIX_HOSTILE_BENCHMARK(SmallElements16MB, smallElementsUnderSizeBound)
+ORVIX_HOSTILE_BENCHMARK(Nesting16MB, nestingUnderSizeBound)
 
 // The console report, then each kit run's CPU time over its plain pair's
 // (the medians when the runs are repeated).

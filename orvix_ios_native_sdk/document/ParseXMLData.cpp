@@ -1,6 +1,8 @@
 #include "orvix_ios_native_sdk/document/ParseXMLData.h"
 
+#include <QFile>
 #include <QHash>
+#include <QStringDecoder>
 #include <QStringView>
 #include <QXmlStreamReader>
 
@@ -324,6 +326,105 @@ private:
 } // namespace
 
 ParseXMLData::ParseXMLData(const QString &xml) : m_xml(xml) {}
+
+QString documentBeyondBounds(QStringView xml)
+{
+    using B = DocumentBounds;
+    if (xml.size() > B::maxBytes)
+        return QStringLiteral("the document is longer than %1 characters").arg(B::maxBytes);
+    const qsizetype n = xml.size();
+    qint64 elements = 0;
+    int depth = 0;
+    // Skips past `close` from `from`; false when it never comes (the parser
+    // then fails at the same place, so nothing after it is parsed either).
+    const auto skipPast = [&](qsizetype &at, qsizetype from, QStringView close) {
+        const qsizetype end = xml.indexOf(close, from);
+        if (end < 0)
+            return false;
+        at = end + close.size();
+        return true;
+    };
+    for (qsizetype at = 0; (at = xml.indexOf(u'<', at)) >= 0;) {
+        const QStringView rest = xml.sliced(at);
+        if (rest.startsWith(u"<!--")) {
+            if (!skipPast(at, at + 4, u"-->"))
+                return {};
+        } else if (rest.startsWith(u"<![CDATA[")) {
+            if (!skipPast(at, at + 9, u"]]>"))
+                return {};
+        } else if (rest.startsWith(u"<?")) {
+            if (!skipPast(at, at + 2, u"?>"))
+                return {};
+        } else if (rest.startsWith(u"<!DOCTYPE")) {
+            return QStringLiteral("the document declares a document type");
+        } else if (rest.startsWith(u"<!")) {
+            return {}; // not well-formed
+        } else if (rest.startsWith(u"</")) {
+            if (!skipPast(at, at + 2, u">"))
+                return {};
+            depth = qMax(0, depth - 1);
+        } else {
+            if (++elements > B::maxElements)
+                return QStringLiteral("the document has more than %1 elements").arg(B::maxElements);
+            // The start tag: '=' outside the quoted values counts its attributes.
+            int attributes = 0;
+            qsizetype k = at + 1;
+            for (;; ++k) {
+                if (k >= n)
+                    return {};
+                const char16_t c = xml[k].unicode();
+                if (c == u'"' || c == u'\'') {
+                    k = xml.indexOf(QChar(c), k + 1);
+                    if (k < 0)
+                        return {};
+                } else if (c == u'=') {
+                    if (++attributes > B::maxAttributes)
+                        return QStringLiteral("an element has more than %1 attributes").arg(B::maxAttributes);
+                } else if (c == u'>') {
+                    break;
+                } else if (c == u'<') {
+                    return {};
+                }
+            }
+            if (xml[k - 1] != u'/' && ++depth > B::maxDepth)
+                return QStringLiteral("the document nests more than %1 elements deep").arg(B::maxDepth);
+            at = k + 1;
+        }
+    }
+    return {};
+}
+
+std::optional<QString> readBoundedDocument(const QString &path, QString *why, qint64 *bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *why = file.errorString();
+        return std::nullopt;
+    }
+    if (bytes)
+        *bytes = file.size();
+    if (file.size() > DocumentBounds::maxBytes) {
+        *why = QStringLiteral("the document is larger than %1 bytes").arg(DocumentBounds::maxBytes);
+        return std::nullopt;
+    }
+    const QByteArray data = file.read(file.size() + 1); // one more shows growth
+    if (data.size() > DocumentBounds::maxBytes) { // grew while read
+        *why = QStringLiteral("the document is larger than %1 bytes").arg(DocumentBounds::maxBytes);
+        return std::nullopt;
+    }
+    if (bytes)
+        *bytes = data.size();
+    QStringDecoder decoder(QStringConverter::encodingForData(data).value_or(QStringConverter::Utf8));
+    QString xml = decoder.decode(data);
+    if (decoder.hasError()) {
+        *why = QStringLiteral("not text in its encoding");
+        return std::nullopt;
+    }
+    *why = documentBeyondBounds(xml);
+    if (!why->isEmpty())
+        return std::nullopt;
+    return xml;
+}
 
 QString ParseXMLData::convertToJSON()
 {

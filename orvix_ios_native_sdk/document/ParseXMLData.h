@@ -3,6 +3,10 @@
 
 #include <QString>
 #include <QStringList>
+#include <QStringView>
+#include <QtGlobal>
+
+#include <optional>
 
 namespace orvix {
 
@@ -44,5 +48,26 @@ private:
     QStringList m_arrayElementArr;
     QString m_errorString;
 };
+
+// Bounds on a document taken from an archive, checked before it is parsed:
+// far above any offline e-KYC document (tens of kilobytes), low enough that
+// a hostile one costs little time and memory.
+struct DocumentBounds {
+    static constexpr qint64 maxBytes = 16 * 1024 * 1024; // of the file
+    static constexpr int maxDepth = 256;                  // elements inside one another
+    static constexpr int maxAttributes = 256;             // on one element
+    static constexpr qint64 maxElements = 1'000'000;
+};
+
+// Why `xml` lies beyond DocumentBounds, in words, or an empty text when it
+// does not. One linear pass over the text. A document type declaration is
+// refused as well: its entities could make elements the pass cannot count.
+// Malformed markup is left for the parser to reject.
+QString documentBeyondBounds(QStringView xml);
+
+// The XML file at `path` as text (in the encoding its bytes tell, UTF-8 when
+// they tell none), within DocumentBounds; nullopt and why not otherwise.
+// The file's size is checked before it is read. `bytes` gets that size.
+std::optional<QString> readBoundedDocument(const QString &path, QString *why, qint64 *bytes = nullptr);
 
 } // namespace orvix

@@ -22,6 +22,8 @@
 #include <QRecursiveMutex>
 #include <QStringDecoder>
 
+#include <sys/stat.h>
+
 namespace orvix {
 
 using platform::log::line;
@@ -41,13 +43,19 @@ bool isPresent(const std::optional<QString> &field)
     return field && !field->isEmpty();
 }
 
+// A file, a link (not what it points to) or a whole folder.
+bool removeWhateverIsAt(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isDir() && !info.isSymLink())
+        return QDir(path).removeRecursively();
+    return QFile::remove(path) || !info.exists();
+}
+
 // A fresh, empty folder only we can enter.
 bool emptyFolder(const QString &path)
 {
-    QDir folder(path);
-    if (QFileInfo(path).isSymLink())
-        QFile::remove(path);
-    else if (folder.exists() && !folder.removeRecursively())
+    if (!removeWhateverIsAt(path))
         return false;
     const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
     return QDir().mkpath(path) && QFile::setPermissions(path, ownerOnly);
@@ -94,19 +102,33 @@ void AadhaarRecordProcessing::openArchive(const QString &zipPath)
         ~Leftovers() { remove(); }
         void remove() const
         {
-            QFile::remove(xml);
-            if (QFileInfo(folder).isSymLink())
-                QFile::remove(folder);
-            else
-                QDir(folder).removeRecursively();
-            QFile::remove(zip);
+            removeWhateverIsAt(xml);
+            removeWhateverIsAt(folder);
+            removeWhateverIsAt(zip);
         }
     } leftovers{zipPath, destination, temporaryDirectory() + QStringLiteral("aadhaar.xml")};
 
     platform::zip::UnzipError error;
     const bool unzipped = emptyFolder(destination)
         && platform::zip::unzipFileAtPath(zipPath, destination, true, true, shareCode(), &error);
-    if (!unzipped) {
+    QList<QUrl> files;
+    if (unzipped) {
+        // The authority's archive holds one document, and it is a file.
+        files = listOfflineXMLFiles(QUrl::fromLocalFile(destination));
+        QStringList names;
+        for (const QUrl &file : std::as_const(files))
+            names << file.fileName();
+        if (files.size() > 1) {
+            error = {platform::zip::UnzipFailure::damaged,
+                     QStringLiteral("The archive holds more than one document: ") + names.join(QStringLiteral(", "))};
+        } else if (files.size() == 1) {
+            struct stat st {};
+            if (::lstat(QFile::encodeName(files.first().toLocalFile()).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+                error = {platform::zip::UnzipFailure::damaged,
+                         QStringLiteral("The document \"%1\" is not a file").arg(names.first())};
+        }
+    }
+    if (!unzipped || error.failure != platform::zip::UnzipFailure::none) {
         line(QStringLiteral("The archive could not be opened: ")
              + (error.failure == platform::zip::UnzipFailure::none ? QStringLiteral("the unzip folder cannot be made")
                                                                     : error.description()));
@@ -118,7 +140,6 @@ void AadhaarRecordProcessing::openArchive(const QString &zipPath)
     }
     if (logsArchiveSteps())
         line(QStringLiteral("UNZIPPED"));
-    const QList<QUrl> files = listOfflineXMLFiles(QUrl::fromLocalFile(destination));
     if (files.isEmpty())
         return;
     if (logsArchiveSteps())
@@ -140,7 +161,7 @@ QUrl AadhaarRecordProcessing::moveToTemporaryDirectory(const QUrl &source, const
     QMutexLocker lock(&filesMutex());
     // Only a plain name: nothing may land outside the folder.
     const QString destination = temporaryDirectory() + QFileInfo(name).fileName();
-    QFile::remove(destination);
+    removeWhateverIsAt(destination);
     QFile::rename(source.toLocalFile(), destination);
     return QUrl::fromLocalFile(destination);
 }
@@ -153,22 +174,16 @@ void AadhaarRecordProcessing::processOfflineXML(const std::optional<QString> &pa
     std::optional<QByteArray> archive;
     {
         QMutexLocker lock(&filesMutex());
-        QFile file(*path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            line(QStringLiteral("The XML file could not be read: ") + file.errorString());
+        QString why;
+        qint64 bytes = 0;
+        const std::optional<QString> xml = readBoundedDocument(*path, &why, &bytes);
+        if (!xml) {
+            line(QStringLiteral("The XML file could not be read: ") + why);
             return;
         }
-        const QByteArray bytes = file.readAll();
-        file.close();
-        QStringDecoder decoder(QStringConverter::encodingForData(bytes).value_or(QStringConverter::Utf8));
-        const QString xml = decoder.decode(bytes);
-        if (decoder.hasError()) {
-            line(QStringLiteral("The XML file could not be read: not text in its encoding"));
-            return;
-        }
-        line(QStringLiteral("XML document: %1 bytes").arg(bytes.size()));
+        line(QStringLiteral("XML document: %1 bytes").arg(bytes));
 
-        ParseXMLData parser(xml);
+        ParseXMLData parser(*xml);
         QJsonParseError parseError{};
         const QJsonDocument json = QJsonDocument::fromJson(parser.convertToJSON().toUtf8(), &parseError);
         if (parseError.error != QJsonParseError::NoError) {

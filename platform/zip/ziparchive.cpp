@@ -2,8 +2,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QStringList>
 #include <QTemporaryFile>
+#include <QtEndian>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -14,6 +16,7 @@
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace orvix::platform::zip {
@@ -134,6 +137,73 @@ std::optional<QStringList> cleanPath(const QString &name, bool *isDirectory, QSt
     return parts;
 }
 
+// The first entry of the central directory made on Unix whose file type is
+// neither file, folder nor link, as "why". libarchive hands a FIFO over as a
+// regular file, so the types are read here, from the directory itself.
+// False with why when the directory cannot be found.
+bool findSpecialEntry(const QString &path, QString *why, QString *special)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *why = file.errorString();
+        return false;
+    }
+    const qint64 size = file.size();
+    const qint64 tailStart = qMax<qint64>(0, size - (22 + 0xFFFF));
+    file.seek(tailStart);
+    const QByteArray tail = file.readAll();
+    const qsizetype end = tail.lastIndexOf(QByteArrayView("PK\x05\x06"));
+    if (end < 0 || end + 22 > tail.size()) {
+        *why = QStringLiteral("no central directory");
+        return false;
+    }
+    const auto u16 = [](const QByteArray &b, qsizetype at) { return qFromLittleEndian<quint16>(b.constData() + at); };
+    const auto u32 = [](const QByteArray &b, qsizetype at) { return qFromLittleEndian<quint32>(b.constData() + at); };
+    qint64 directoryEnd = tailStart + end;
+    quint64 count = u16(tail, end + 10);
+    quint64 directorySize = u32(tail, end + 12);
+    if (count == 0xFFFF || directorySize == 0xFFFFFFFF) { // ZIP64: its own end record comes before
+        const qsizetype locator = end - 20;
+        if (locator < 0 || !tail.mid(locator, 4).startsWith("PK\x06\x07")) {
+            *why = QStringLiteral("no ZIP64 central directory");
+            return false;
+        }
+        const qint64 record = qint64(qFromLittleEndian<quint64>(tail.constData() + locator + 8));
+        file.seek(record);
+        const QByteArray z = file.read(56);
+        if (z.size() < 56 || !z.startsWith("PK\x06\x06")) {
+            *why = QStringLiteral("no ZIP64 central directory");
+            return false;
+        }
+        count = qFromLittleEndian<quint64>(z.constData() + 32);
+        directorySize = qFromLittleEndian<quint64>(z.constData() + 40);
+        directoryEnd = record;
+    }
+    // Measured back from its end, so data put before the archive does not matter.
+    const qint64 directoryStart = directoryEnd - qint64(directorySize);
+    if (directorySize > 64 * 1024 * 1024 || directoryStart < 0 || !file.seek(directoryStart)) {
+        *why = QStringLiteral("a central directory out of place");
+        return false;
+    }
+    const QByteArray directory = file.read(qint64(directorySize));
+    qsizetype at = 0;
+    for (quint64 i = 0; i < count; ++i) {
+        if (at + 46 > directory.size() || !directory.mid(at, 4).startsWith("PK\x01\x02")) {
+            *why = QStringLiteral("a central directory that does not add up");
+            return false;
+        }
+        const quint8 madeOn = quint8(directory.at(at + 5));
+        const quint32 type = (u32(directory, at + 38) >> 16) & 0170000;
+        const int nameLength = u16(directory, at + 28);
+        if (madeOn == 3 && type != 0 && type != 0100000 && type != 0040000 && type != 0120000) {
+            *special = QString::fromUtf8(directory.mid(at + 46, nameLength));
+            return true;
+        }
+        at += 46 + nameLength + u16(directory, at + 30) + u16(directory, at + 32);
+    }
+    return true;
+}
+
 // One extraction: what it created, so a failure can take it back.
 class Extraction {
 public:
@@ -141,8 +211,9 @@ public:
     {
         if (done)
             return;
+        // Files already moved into place go as well: a failure leaves nothing written.
         for (const auto &s : staged)
-            ::unlink(QFile::encodeName(s.temp).constData());
+            ::unlink(QFile::encodeName(s.moved ? s.target : s.temp).constData());
         for (auto it = createdDirs.crbegin(); it != createdDirs.crend(); ++it)
             ::rmdir(QFile::encodeName(*it).constData()); // only when still empty
     }
@@ -182,6 +253,7 @@ public:
         QString temp;
         QString target;
         std::optional<time_t> mtime;
+        bool moved = false;
     };
     std::vector<Staged> staged;
     QStringList createdDirs;
@@ -234,6 +306,46 @@ std::optional<Planned> planEntry(archive_entry *entry, QString *why)
     return p;
 }
 
+// The entries' names as the file system would see them: each name once, and
+// no file where another entry needs a folder. Parts compare case-folded and
+// composed, as on the common case-insensitive file systems.
+class NameTree {
+public:
+    // Empty when the entry fits with those before it, else why not.
+    QString add(const Planned &entry)
+    {
+        int node = 0;
+        for (qsizetype i = 0; i < entry.parts.size(); ++i) {
+            const bool last = i == entry.parts.size() - 1;
+            const auto key = std::make_pair(node, entry.parts.at(i).normalized(QString::NormalizationForm_C).toCaseFolded());
+            int child = m_children.value(key, -1);
+            if (child < 0) {
+                child = int(m_nodes.size());
+                m_nodes.push_back({last, last && !entry.isDirectory});
+                m_children.insert(key, child);
+            } else if (!last && m_nodes[size_t(child)].isFile) {
+                return QStringLiteral("The entry \"%1\" needs a folder where an earlier entry is a file").arg(entry.name);
+            } else if (last && m_nodes[size_t(child)].explicitEntry) {
+                return QStringLiteral("The entry \"%1\" repeats the name of an earlier entry").arg(entry.name);
+            } else if (last && !entry.isDirectory) {
+                return QStringLiteral("The entry \"%1\" is a file where an earlier entry needs a folder").arg(entry.name);
+            } else if (last) {
+                m_nodes[size_t(child)].explicitEntry = true;
+            }
+            node = child;
+        }
+        return QString();
+    }
+
+private:
+    struct Node {
+        bool explicitEntry = false; // an entry of its own, not only a folder on the way
+        bool isFile = false;
+    };
+    std::vector<Node> m_nodes{Node{}};
+    QHash<std::pair<int, QString>, int> m_children;
+};
+
 } // namespace
 
 bool unzipFileAtPath(const QString &path, const QString &destination, bool preserveAttributes, bool overwrite,
@@ -254,6 +366,7 @@ bool unzipFileAtPath(const QString &path, const QString &destination, bool prese
     // First pass: every entry is checked before anything is written.
     std::vector<Planned> plan;
     {
+        NameTree names;
         QString why;
         Reader a = openReader(path, passwordBytes, &why);
         if (!a)
@@ -275,8 +388,17 @@ bool unzipFileAtPath(const QString &path, const QString &destination, bool prese
             auto planned = planEntry(entry, &why);
             if (!planned)
                 return fail(error, UnzipFailure::unsafeEntry, why);
+            const QString clash = names.add(*planned);
+            if (!clash.isEmpty())
+                return fail(error, UnzipFailure::damaged, clash);
             plan.push_back(std::move(*planned));
         }
+        QString special;
+        if (!findSpecialEntry(path, &why, &special))
+            return fail(error, UnzipFailure::damaged, QStringLiteral("The archive %1 cannot be read: %2").arg(path, why));
+        if (!special.isEmpty())
+            return fail(error, UnzipFailure::unsafeEntry,
+                        QStringLiteral("The entry \"%1\" is not a file or a folder").arg(special));
     }
 
     Extraction run;
@@ -373,13 +495,11 @@ bool unzipFileAtPath(const QString &path, const QString &destination, bool prese
         return fail(error, UnzipFailure::damaged, QStringLiteral("The archive %1 changed while it was read").arg(path));
 
     // Everything was read in full: move the files into place.
-    for (size_t i = 0; i < run.staged.size(); ++i) {
-        const auto &s = run.staged[i];
-        if (::rename(QFile::encodeName(s.temp).constData(), QFile::encodeName(s.target).constData()) != 0) {
-            const QString text = QStringLiteral("Cannot move %1 into place: %2").arg(s.target, errnoText(errno));
-            run.staged.erase(run.staged.begin(), run.staged.begin() + qsizetype(i));
-            return fail(error, UnzipFailure::fileAccess, text);
-        }
+    for (auto &s : run.staged) {
+        if (::rename(QFile::encodeName(s.temp).constData(), QFile::encodeName(s.target).constData()) != 0)
+            return fail(error, UnzipFailure::fileAccess,
+                        QStringLiteral("Cannot move %1 into place: %2").arg(s.target, errnoText(errno)));
+        s.moved = true;
         if (s.mtime)
             setModificationTime(s.target, *s.mtime);
     }

@@ -18,7 +18,8 @@ inline constexpr int kMaxEntries = 1000;
 enum class UnzipFailure {
     none,
     wrongPassword,     // no password, or not the one the entries were locked with
-    damaged,           // not a ZIP archive, truncated, or data failing its CRC or authentication code
+    damaged,           // not a ZIP archive, truncated, data failing its CRC or authentication code,
+                       // or entry names that clash
     unsupportedMethod, // a compression or encryption method this reader lacks
     unsafeEntry,       // absolute, "..", link or special entries, a path through a link,
                        // more entries or more bytes than allowed
@@ -41,14 +42,17 @@ struct UnzipError {
 // component (a backslash counts as a separator), link and special entries,
 // paths that would pass through a link or a file already in the
 // destination, more than `maxEntries` entries and more than `maxTotalBytes`
-// of extracted data (counted as written). Names are all checked before
-// anything is written. Any warning of the reader (a CRC or an AES
+// of extracted data (counted as written). Refused as damaged: a name that
+// repeats an earlier entry's, and a file where another entry needs a folder
+// (names compare case-folded and composed, as a case-insensitive file system
+// would). Names are all checked before anything is written. Any warning of the reader (a CRC or an AES
 // authentication code that does not match, inconsistent headers) fails the
 // whole archive.
 //
 // Files are written under temporary names and only renamed into place once
 // every entry has been read in full, so a failure leaves no new file behind
-// and replaces none. Files get mode 0600, created folders 0700; nothing of
+// and replaces none. Should a move into place still fail (the destination
+// changed meanwhile), the files already moved are removed again. Files get mode 0600, created folders 0700; nothing of
 // the archive's own permission bits is applied. With `preserveAttributes` the
 // entries' modification times are applied. With `overwrite` false an existing
 // file is kept and its entry skipped.

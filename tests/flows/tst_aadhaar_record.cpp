@@ -1,12 +1,16 @@
 // The web-API client's requests and PKCE, and the archive processing both
 // Aadhaar screens share, without a network.
 
+#include "archivefailure.h"
 #include "logcapture.h"
+#include "zipwriter.h"
 
 #include "orvix_ios_native_sdk/core/Endpoints.h"
 #include "orvix_ios_native_sdk/core/Scenes.h"
 #include "orvix_ios_native_sdk/core/internal/EndpointOverride.h"
 #include "orvix_ios_native_sdk/flows/NewAadhaarFlowVC.h"
+#include "platform/files/tempdir.h"
+#include "simulator/Simulator.h"
 #include "simulator/documents/OfflineKycArchive.h"
 #include "simulator/documents/OfflineKycDocumentGenerator.h"
 
@@ -16,9 +20,38 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace orvix;
+using testsupport::ZipEntry;
+
+Q_DECLARE_METATYPE(QList<ZipEntry>)
 
 namespace {
+
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+}
+
+QStringList entriesOf(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// The id of a process that has just ended.
+qint64 endedProcessId()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return child;
+}
 
 std::shared_ptr<OfflinePaperlessKyc> recordWithAddress(const QVariantMap &poa)
 {
@@ -45,10 +78,15 @@ private slots:
     void photographMayBeWrapped();
     void unusableDocumentsStopSilently_data();
     void unusableDocumentsStopSilently();
+    void hostileArchiveTakesTheFailedUnzipPath_data();
     void hostileArchiveTakesTheFailedUnzipPath();
+    void archiveWithoutDocumentStopsSilently();
     void archiveWithoutReplyTextIsReported();
+    void staleFoldersGoOnlyWhenProvablyLeftOver_data();
+    void staleFoldersGoOnlyWhenProvablyLeftOver();
 
 private:
+    sim::Simulator m_sim;
     std::shared_ptr<NewAadhaarFlowVC> screen();
     QList<std::shared_ptr<NewAadhaarFlowVC>> m_screens;
 };
@@ -57,6 +95,8 @@ void TestAadhaarRecord::initTestCase()
 {
     internal::setAuthorityServiceBaseURL(QStringLiteral("https://api.test.example"));
     internal::setAuthorityPortalURL(QStringLiteral("https://portal.test.example/"));
+    QVERIFY(m_sim.start());
+    internal::setBackendBaseURL(m_sim.backendBaseUrl());
 }
 
 void TestAadhaarRecord::cleanup()
@@ -208,22 +248,59 @@ void TestAadhaarRecord::photographMayBeWrapped()
 void TestAadhaarRecord::unusableDocumentsStopSilently_data()
 {
     QTest::addColumn<QByteArray>("xml");
-    QTest::newRow("not XML") << QByteArray("this is not xml <<<");
-    QTest::newRow("truncated") << simulator::offlineKycXml(simulator::makeOfflineKycDocument()).left(300);
-    QTest::newRow("another root") << QByteArray("<?xml version=\"1.0\"?><Other a=\"1\"/>");
-    QTest::newRow("record as text") << QByteArray("<?xml version=\"1.0\"?><Doc><OfflinePaperlessKyc>x</OfflinePaperlessKyc></Doc>");
-    QTest::newRow("not UTF-8") << QByteArray("<?xml version=\"1.0\"?><OfflinePaperlessKyc referenceId=\"") + "\xff\xfe" + "\"/>";
-    QTest::newRow("empty") << QByteArray();
+    // Hostile shapes: xml, then `unit` written `count` times, then `tail`;
+    // the reason they are refused with.
+    QTest::addColumn<QByteArray>("unit");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QByteArray>("tail");
+    QTest::addColumn<QString>("reason");
+    const QByteArray none;
+    QTest::newRow("not XML") << QByteArray("this is not xml <<<") << none << 0 << none << QString();
+    QTest::newRow("truncated") << simulator::offlineKycXml(simulator::makeOfflineKycDocument()).left(300) << none << 0
+                               << none << QString();
+    QTest::newRow("another root") << QByteArray("<?xml version=\"1.0\"?><Other a=\"1\"/>") << none << 0 << none
+                                  << QString();
+    QTest::newRow("record as text")
+        << QByteArray("<?xml version=\"1.0\"?><Doc><OfflinePaperlessKyc>x</OfflinePaperlessKyc></Doc>") << none << 0
+        << none << QString();
+    QTest::newRow("not UTF-8") << QByteArray("<?xml version=\"1.0\"?><OfflinePaperlessKyc referenceId=\"") + "\xff\xfe" + "\"/>"
+                               << none << 0 << none << QString();
+    QTest::newRow("empty") << QByteArray() << none << 0 << none << QString();
+
+    const QByteArray root = "<OfflinePaperlessKyc>";
+    const QByteArray rootEnd = "</OfflinePaperlessKyc>";
+    QTest::newRow("100 MB of small elements") << root << QByteArray("<a/>") << 25'000'000 << rootEnd
+                                              << "larger than 16777216 bytes";
+    QTest::newRow("100 MB of nesting") << root << QByteArray("<a>") << 33'400'000 << none << "larger than 16777216 bytes";
+    QTest::newRow("a million and one elements") << root << QByteArray("<a/>") << 1'000'000 << rootEnd
+                                                << "more than 1000000 elements";
+    QTest::newRow("nesting far down") << root << QByteArray("<a>") << 100'000 << none << "nests more than 256 elements";
+    QByteArray attributes;
+    for (int i = 0; i < 160'000; ++i)
+        attributes += " a" + QByteArray::number(i) + "=''";
+    QTest::newRow("160k attributes") << "<OfflinePaperlessKyc" + attributes << QByteArray("/>") << 1 << none
+                                     << "more than 256 attributes";
+    // Entities would make elements no count of the text can see.
+    QTest::newRow("document type") << QByteArray("<!DOCTYPE r [<!ENTITY e \"<a/><a/><a/><a/>\">]><OfflinePaperlessKyc>")
+                                   << QByteArray("&e;") << 1000 << rootEnd << "declares a document type";
 }
 
 void TestAadhaarRecord::unusableDocumentsStopSilently()
 {
     QFETCH(QByteArray, xml);
+    QFETCH(QByteArray, unit);
+    QFETCH(int, count);
+    QFETCH(QByteArray, tail);
+    QFETCH(QString, reason);
     LogCapture log;
     const QString path = AadhaarRecordProcessing::temporaryDirectory() + "test-document.xml";
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(xml);
+    const int perChunk = qMax(1, (1 << 20) / int(qMax<qsizetype>(1, unit.size())));
+    for (int left = count; left > 0; left -= perChunk)
+        file.write(unit.repeated(qMin(left, perChunk)));
+    file.write(tail);
     file.close();
     auto s = screen();
     QVERIFY(s);
@@ -232,38 +309,74 @@ void TestAadhaarRecord::unusableDocumentsStopSilently()
     s->processOfflineXML(AadhaarRecordProcessing::temporaryDirectory() + "no-such-file.xml");
     QVERIFY(!s->aadhaarModel);
     QVERIFY(!s->oldAadhaarVM);
+    if (!reason.isEmpty())
+        QVERIFY2(log.lines().indexOf(QRegularExpression("^The XML file could not be read: .*" + QRegularExpression::escape(reason) + ".*"))
+                     >= 0,
+                 qPrintable(log.joined()));
     // The document's text never reaches the log.
     if (xml.size() > 20)
         QVERIFY(!log.joined().contains(QString::fromLatin1(xml.left(20))));
     QFile::remove(path);
 }
 
+void TestAadhaarRecord::hostileArchiveTakesTheFailedUnzipPath_data()
+{
+    QTest::addColumn<QList<ZipEntry>>("entries");
+    QTest::addColumn<QString>("reason");
+    const ZipEntry document{"offlineaadhaar20260101.xml", "<OfflinePaperlessKyc referenceId=\"1\"/>"};
+    QTest::newRow("climbs out of the folder") << QList<ZipEntry>{{"../escaped-offline.xml", "<x/>"}}
+                                              << "unsafe entry: ";
+    QTest::newRow("folder named like the document")
+        << QList<ZipEntry>{{"offline.xml/", {}}} << "damaged or tampered archive: The document \"offline.xml\" is not a file";
+    QTest::newRow("file then folder") << QList<ZipEntry>{document, {"b", "b"}, {"b/", {}}}
+                                      << "damaged or tampered archive: The entry \"b/\" repeats the name";
+    QTest::newRow("same name twice") << QList<ZipEntry>{document, {document.name, "<OfflinePaperlessKyc referenceId=\"2\"/>"}}
+                                     << "damaged or tampered archive: The entry \"" + document.name + "\" repeats the name";
+    QTest::newRow("two documents")
+        << QList<ZipEntry>{document, {"offlineaadhaar20260102.xml", "<OfflinePaperlessKyc referenceId=\"2\"/>"}}
+        << "damaged or tampered archive: The archive holds more than one document: ";
+}
+
 void TestAadhaarRecord::hostileArchiveTakesTheFailedUnzipPath()
 {
-    // A password-protected archive whose entry climbs out of the folder.
+    QFETCH(QList<ZipEntry>, entries);
+    QFETCH(QString, reason);
+    const QString folder = AadhaarRecordProcessing::temporaryDirectory();
     const QString zip = AadhaarRecordProcessing::archivePath();
-    const QString escape = QFileInfo(AadhaarRecordProcessing::temporaryDirectory() + "escaped-offline.xml").absoluteFilePath();
-    QFile::remove(escape);
-    QFile file(zip);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(simulator::makeOfflineKycArchive("<x/>", "../escaped-offline.xml", "9736"));
-    file.close();
+    const QStringList before = entriesOf(folder);
+    QVERIFY(writeFile(zip, testsupport::makeZip(entries, testsupport::Method::traditional, "9736")));
     auto s = screen();
     QVERIFY(s);
     QVERIFY(s->ErrorView->isHidden());
     LogCapture log;
     s->openArchive(zip);
-    QVERIFY(log.contains("The archive could not be opened: unsafe entry: "));
-    QVERIFY(log.contains("SOMETHING WENT WRONG"));
+    QVERIFY2(log.contains("The archive could not be opened: " + reason), qPrintable(log.joined()));
+    testsupport::verifyArchiveFailureLoggedAndCleaned(log);
     QTRY_VERIFY(!s->ErrorView->isHidden());
-    QVERIFY(!QFile::exists(escape));
     QVERIFY(!s->aadhaarModel);
-    QVERIFY(!QFile::exists(zip));
+    QCOMPARE(entriesOf(folder), before); // nothing left, nothing escaped
 
-    // An archive without the XML file stops silently, and leaves nothing either.
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(simulator::makeOfflineKycArchive("<x/>", "readme.txt", "9736"));
-    file.close();
+    // A good archive opens afterwards in the same process.
+    const simulator::OfflineKycDocument doc = simulator::makeOfflineKycDocument();
+    QVERIFY(writeFile(zip, simulator::makeOfflineKycArchive(simulator::offlineKycXml(doc), "offlineaadhaar1.xml", "9736")));
+    auto next = screen();
+    QVERIFY(next);
+    next->clientInfo = orvix::clientInfo{sim::Backend::defaultCredential, "user-1", {}, {}};
+    next->urlComponent = m_sim.backendBaseUrl();
+    next->openArchive(zip);
+    QVERIFY2(next->aadhaarModel, qPrintable(log.joined()));
+    QTRY_VERIFY(!next->userInfoView->isHidden());
+    QCOMPARE(next->usernameLbl->text(), doc.name);
+    QCOMPARE(entriesOf(folder), before);
+}
+
+void TestAadhaarRecord::archiveWithoutDocumentStopsSilently()
+{
+    const QString zip = AadhaarRecordProcessing::archivePath();
+    QVERIFY(writeFile(zip, simulator::makeOfflineKycArchive("<x/>", "readme.txt", "9736")));
+    auto s = screen();
+    QVERIFY(s);
+    LogCapture log;
     s->openArchive(zip);
     QVERIFY(log.contains("UNZIPPED"));
     QVERIFY(!QFile::exists(zip));
@@ -286,6 +399,91 @@ void TestAadhaarRecord::archiveWithoutReplyTextIsReported()
     QVERIFY(!s->ErrorView->isHidden());
     QCOMPARE(s->errorTextLbl->text(), QString("Access token has expired."));
     QVERIFY(!QFile::exists(AadhaarRecordProcessing::archivePath()));
+}
+
+enum class Stale { ended, running, idTakenLater, earlierBoot, otherPidSpace, thisProcess, noMarker, badMarker,
+                   markerIsLink, openMode, otherOwner, folderIsLink, otherName };
+Q_DECLARE_METATYPE(Stale)
+
+void TestAadhaarRecord::staleFoldersGoOnlyWhenProvablyLeftOver_data()
+{
+    QTest::addColumn<Stale>("kind");
+    QTest::addColumn<bool>("removed");
+    QTest::newRow("made by a process that ended") << Stale::ended << true;
+    QTest::newRow("made by a running process") << Stale::running << false;
+    QTest::newRow("its id now taken by a later process") << Stale::idTakenLater << true;
+    QTest::newRow("made before the last boot") << Stale::earlierBoot << true;
+    QTest::newRow("made in another process id space") << Stale::otherPidSpace << false;
+    QTest::newRow("made by this process") << Stale::thisProcess << false;
+    QTest::newRow("no marker") << Stale::noMarker << false;
+    QTest::newRow("marker not ours in form") << Stale::badMarker << false;
+    QTest::newRow("marker is a link") << Stale::markerIsLink << false;
+    QTest::newRow("folder open to others") << Stale::openMode << false;
+    QTest::newRow("folder of another user") << Stale::otherOwner << false;
+    QTest::newRow("link named like a folder") << Stale::folderIsLink << false;
+    QTest::newRow("another name") << Stale::otherName << false;
+}
+
+void TestAadhaarRecord::staleFoldersGoOnlyWhenProvablyLeftOver()
+{
+    QFETCH(Stale, kind);
+    QFETCH(bool, removed);
+    namespace files = platform::files;
+    QTemporaryDir base;
+    QVERIFY(base.isValid());
+    const QString name = kind == Stale::otherName ? "orvix-abc" : "orvix-Ab12Cd";
+    const QString target = base.filePath(kind == Stale::folderIsLink ? "elsewhere" : name);
+    QVERIFY(QDir().mkpath(target));
+    QVERIFY(writeFile(target + "/aadhaar.xml", "<OfflinePaperlessKyc/>"));
+    QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+
+    QByteArray marker = files::ownerMarkerText(endedProcessId());
+    const QByteArray running = files::ownerMarkerText(::getppid());
+    const auto replaceLine = [](QByteArray text, const QByteArray &key, const QByteArray &value) {
+        const qsizetype at = text.indexOf("\n" + key + ' ') + key.size() + 2;
+        return text.left(at) + value + text.mid(text.indexOf('\n', at));
+    };
+    switch (kind) {
+    case Stale::running: marker = running; break;
+    case Stale::idTakenLater: marker = replaceLine(running, "start", "1"); break;
+    case Stale::earlierBoot: marker = replaceLine(running, "boot", "00000000-0000-0000-0000-000000000000"); break;
+    case Stale::otherPidSpace: marker = replaceLine(marker, "space", "pid:[1]"); break;
+    case Stale::thisProcess: marker = files::ownerMarkerText(::getpid()); break;
+    case Stale::badMarker: marker = "pid " + QByteArray::number(endedProcessId()) + '\n'; break;
+    default: break;
+    }
+    const QString markerPath = target + '/' + files::ownerMarkerName;
+    if (kind == Stale::markerIsLink) {
+        QVERIFY(writeFile(base.filePath("marker"), marker));
+        QVERIFY(QFile::link(base.filePath("marker"), markerPath));
+    } else if (kind != Stale::noMarker) {
+        QVERIFY(writeFile(markerPath, marker));
+    }
+    if (kind == Stale::openMode)
+        QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                  | QFileDevice::ReadOther | QFileDevice::ExeOther));
+    if (kind == Stale::otherOwner) {
+        if (::geteuid() != 0)
+            QSKIP("only root can give a folder to another user");
+        QVERIFY(::chown(QFile::encodeName(target).constData(), 65534, 65534) == 0);
+    }
+    if (kind == Stale::folderIsLink)
+        QVERIFY(QFile::link(target, base.filePath(name)));
+
+    const QStringList before = entriesOf(base.path());
+    QCOMPARE(files::removeStaleTemporaryDirectories(base.path()), removed ? 1 : 0);
+    QStringList expected = before;
+    if (removed)
+        expected.removeAll(name);
+    QCOMPARE(entriesOf(base.path()), expected);
+    QCOMPARE(QFile::exists(target + "/aadhaar.xml"), !removed);
+
+    if (kind == Stale::thisProcess) {
+        // The kit's own folder names this process, so a start elsewhere keeps it.
+        const QString own = files::privateTemporaryDirectory();
+        files::removeStaleTemporaryDirectories(QFileInfo(own).path());
+        QVERIFY(QFileInfo(own + '/' + files::ownerMarkerName).isFile());
+    }
 }
 
 QTEST_MAIN(TestAadhaarRecord)

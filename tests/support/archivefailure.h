@@ -8,6 +8,7 @@
 #include "orvix_ios_native_sdk/flows/AadhaarRecordProcessing.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -21,6 +22,7 @@ inline void verifyArchiveFailureLoggedAndCleaned(const LogCapture &log)
     QVERIFY(!lines[reason].contains("9736"));
     QVERIFY(!QFile::exists(AadhaarRecordProcessing::archivePath()));
     QVERIFY(!QFile::exists(AadhaarRecordProcessing::unzipDirectory()));
+    QVERIFY(!QFileInfo::exists(AadhaarRecordProcessing::temporaryDirectory() + QStringLiteral("aadhaar.xml")));
 }
 
 } // namespace orvix::testsupport
