@@ -53,7 +53,7 @@ QByteArray png(const QString &code, QSize size, quint32 seed)
     const int count = std::max(int(code.size()), 1);
     // Dots as large as the height and width allow, at least 2 pixels.
     constexpr int margin = 6;
-    const int dot = std::max(2, std::min((height - 2 * margin) / 7, (width - 2 * margin) / (6 * count)));
+    const int dot = std::max(2, std::min((height - 2 * margin) / 7, (width - 2 * margin) / (6 * count - 1)));
     const int advance = count > 1 ? std::min(8 * dot, (width - 2 * margin - 5 * dot) / (count - 1)) : 0;
     const int left = (width - (advance * (count - 1) + 5 * dot)) / 2;
     const int top = (height - 7 * dot) / 2;
