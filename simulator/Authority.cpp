@@ -300,7 +300,8 @@ Reply Authority::captcha(const Request &request)
     session->captchaTxnId = QUuid::createUuid().toString(QUuid::WithoutBraces);
     m_currentCaptcha = session->captcha;
     // The size of the kit's captcha panel.
-    const QByteArray png = captcha::png(session->captcha, QSize(175, 50), QRandomGenerator::global()->generate());
+    const QByteArray png = captcha::png(session->captcha, QSize(175, 50), QColor(0xf2, 0xf0, 0xe6),
+                                        QRandomGenerator::global()->generate());
     const QJsonObject picture{{QStringLiteral("imageBase64"), QString::fromLatin1(png.toBase64())},
                               {QStringLiteral("transactionId"), session->captchaTxnId}};
     return Reply::json(200, otpAnswer(true, true, QString::fromUtf8(QJsonDocument(picture).toJson(QJsonDocument::Compact))));

@@ -47,7 +47,7 @@ QString alphabet()
     return out;
 }
 
-QByteArray png(const QString &code, QSize size, quint32 seed)
+QByteArray png(const QString &code, QSize size, const QColor &background, quint32 seed)
 {
     const int width = std::max(size.width(), 1), height = std::max(size.height(), 1);
     const int count = std::max(int(code.size()), 1);
@@ -60,7 +60,7 @@ QByteArray png(const QString &code, QSize size, quint32 seed)
 
     QRandomGenerator random(seed);
     QImage image(width, height, QImage::Format_RGB32);
-    image.fill(QColor(0xf4, 0xf2, 0xea));
+    image.fill(background);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     auto noise = [&](int lines, int value) {

@@ -196,7 +196,8 @@ Reply ResidentPortal::captcha(const Request &request) const
     const auto found = m_captchas.constFind(id);
     if (id.isEmpty() || found == m_captchas.cend())
         return Reply::bytes(404, "No such captcha.\n", "text/plain; charset=utf-8");
-    Reply reply = Reply::bytes(200, captcha::png(*found, QSize(160, 50), quint32(qHash(id))), "image/png");
+    const QByteArray png = captcha::png(*found, QSize(160, 50), QColor(0xee, 0xf2, 0xf7), quint32(qHash(id)));
+    Reply reply = Reply::bytes(200, png, "image/png");
     reply.headers.append({"Cache-Control", QByteArray("no-store")});
     return reply;
 }
