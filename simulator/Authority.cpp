@@ -1,18 +1,15 @@
 #include "simulator/Authority.h"
 
+#include "simulator/Captcha.h"
 #include "simulator/documents/OfflineKycArchive.h"
 
-#include <QBuffer>
 #include <QCryptographicHash>
-#include <QImage>
 #include <QJsonDocument>
-#include <QPainter>
 #include <QRandomGenerator>
 #include <QUrlQuery>
 #include <QUuid>
 
 #include <algorithm>
-#include <array>
 
 namespace orvix::sim {
 
@@ -103,77 +100,6 @@ void damage(QByteArray &archive)
     const qsizetype start = archive.size() / 2;
     for (qsizetype i = start; i < std::min(archive.size(), start + 16); ++i)
         archive[i] = char(archive[i] ^ 0x5a);
-}
-
-// Captcha letters, drawn from a 5x7 dot matrix so no font is needed. No 0, O, 1 or I.
-struct Glyph {
-    char c;
-    std::array<quint8, 7> rows; // bit 4 is the left column
-};
-constexpr Glyph glyphs[] = {
-    {'A', {0x0e, 0x11, 0x11, 0x1f, 0x11, 0x11, 0x11}}, {'B', {0x1e, 0x11, 0x11, 0x1e, 0x11, 0x11, 0x1e}},
-    {'C', {0x0e, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0e}}, {'D', {0x1c, 0x12, 0x11, 0x11, 0x11, 0x12, 0x1c}},
-    {'E', {0x1f, 0x10, 0x10, 0x1e, 0x10, 0x10, 0x1f}}, {'F', {0x1f, 0x10, 0x10, 0x1e, 0x10, 0x10, 0x10}},
-    {'G', {0x0e, 0x11, 0x10, 0x17, 0x11, 0x11, 0x0f}}, {'H', {0x11, 0x11, 0x11, 0x1f, 0x11, 0x11, 0x11}},
-    {'J', {0x07, 0x02, 0x02, 0x02, 0x02, 0x12, 0x0c}}, {'K', {0x11, 0x12, 0x14, 0x18, 0x14, 0x12, 0x11}},
-    {'L', {0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x1f}}, {'M', {0x11, 0x1b, 0x15, 0x15, 0x11, 0x11, 0x11}},
-    {'N', {0x11, 0x11, 0x19, 0x15, 0x13, 0x11, 0x11}}, {'P', {0x1e, 0x11, 0x11, 0x1e, 0x10, 0x10, 0x10}},
-    {'Q', {0x0e, 0x11, 0x11, 0x11, 0x15, 0x12, 0x0d}}, {'R', {0x1e, 0x11, 0x11, 0x1e, 0x14, 0x12, 0x11}},
-    {'S', {0x0f, 0x10, 0x10, 0x0e, 0x01, 0x01, 0x1e}}, {'T', {0x1f, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04}},
-    {'U', {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0e}}, {'V', {0x11, 0x11, 0x11, 0x11, 0x11, 0x0a, 0x04}},
-    {'W', {0x11, 0x11, 0x11, 0x15, 0x15, 0x15, 0x0a}}, {'X', {0x11, 0x11, 0x0a, 0x04, 0x0a, 0x11, 0x11}},
-    {'Y', {0x11, 0x11, 0x11, 0x0a, 0x04, 0x04, 0x04}}, {'Z', {0x1f, 0x01, 0x02, 0x04, 0x08, 0x10, 0x1f}},
-    {'2', {0x0e, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1f}}, {'3', {0x1f, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0e}},
-    {'4', {0x02, 0x06, 0x0a, 0x12, 0x1f, 0x02, 0x02}}, {'5', {0x1f, 0x10, 0x1e, 0x01, 0x01, 0x11, 0x0e}},
-    {'6', {0x06, 0x08, 0x10, 0x1e, 0x11, 0x11, 0x0e}}, {'7', {0x1f, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
-    {'8', {0x0e, 0x11, 0x11, 0x0e, 0x11, 0x11, 0x0e}}, {'9', {0x0e, 0x11, 0x11, 0x0f, 0x01, 0x02, 0x0c}},
-};
-
-QString captchaAlphabet()
-{
-    QString out;
-    for (const Glyph &g : glyphs)
-        out += QLatin1Char(g.c);
-    return out;
-}
-
-QByteArray captchaPng(const QString &code)
-{
-    constexpr int scale = 4;
-    constexpr int advance = 7 * scale;
-    QRandomGenerator *random = QRandomGenerator::global();
-    QImage image(24 + advance * int(code.size()), 56, QImage::Format_RGB32);
-    image.fill(QColor(0xf2, 0xf0, 0xe6));
-    QPainter painter(&image);
-    auto noise = [&](int lines) {
-        for (int i = 0; i < lines; ++i) {
-            painter.setPen(QPen(QColor::fromHsv(random->bounded(360), 80, 150), 1));
-            painter.drawLine(random->bounded(image.width()), random->bounded(image.height()),
-                             random->bounded(image.width()), random->bounded(image.height()));
-        }
-    };
-    noise(8);
-    for (int i = 0; i < code.size(); ++i) {
-        const auto *glyph = std::find_if(std::begin(glyphs), std::end(glyphs),
-                                         [&](const Glyph &g) { return QLatin1Char(g.c) == code.at(i); });
-        if (glyph == std::end(glyphs))
-            continue;
-        const int x0 = 12 + i * advance + random->bounded(4);
-        const int y0 = 6 + random->bounded(14);
-        const QColor ink = QColor::fromHsv(random->bounded(360), 170, 90);
-        for (int row = 0; row < 7; ++row) {
-            for (int col = 0; col < 5; ++col) {
-                if (glyph->rows[row] & (0x10 >> col))
-                    painter.fillRect(x0 + col * scale, y0 + row * scale, scale, scale, ink);
-            }
-        }
-    }
-    noise(3);
-    painter.end();
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return buffer.data();
 }
 
 } // namespace
@@ -369,11 +295,14 @@ Reply Authority::captcha(const Request &request)
     Session *session = sessionOf(request);
     if (!session)
         return Reply::json(200, otpAnswer(false, false, QStringLiteral("Session expired. Please sign in again.")));
-    static const QString alphabet = captchaAlphabet();
+    static const QString alphabet = captcha::alphabet();
     session->captcha = randomText(5, alphabet);
     session->captchaTxnId = QUuid::createUuid().toString(QUuid::WithoutBraces);
     m_currentCaptcha = session->captcha;
-    const QJsonObject picture{{QStringLiteral("imageBase64"), QString::fromLatin1(captchaPng(session->captcha).toBase64())},
+    // The size of the kit's captcha panel.
+    const QByteArray png = captcha::png(session->captcha, QSize(175, 50), QColor(0xf2, 0xf0, 0xe6),
+                                        QRandomGenerator::global()->generate());
+    const QJsonObject picture{{QStringLiteral("imageBase64"), QString::fromLatin1(png.toBase64())},
                               {QStringLiteral("transactionId"), session->captchaTxnId}};
     return Reply::json(200, otpAnswer(true, true, QString::fromUtf8(QJsonDocument(picture).toJson(QJsonDocument::Compact))));
 }
@@ -393,8 +322,8 @@ Reply Authority::requestOtp(const Request &request)
     const QString txnId = body.value(QStringLiteral("captchaTxnId")).toString();
 
     // A captcha answers one request, right or wrong.
-    const bool captchaRight = !m_captchaRefused && !session->captcha.isEmpty() && captcha == session->captcha
-        && txnId == session->captchaTxnId;
+    const bool captchaRight = !m_captchaRefused && !session->captcha.isEmpty()
+        && captcha.compare(session->captcha, Qt::CaseInsensitive) == 0 && txnId == session->captchaTxnId;
     session->captcha.clear();
     session->captchaTxnId.clear();
     if (!captchaRight)

@@ -7,8 +7,8 @@
 //      sign-in page with a hidden "_csrf" field.
 //   2. GET  uidai/generateCaptcha: a captcha for the session.
 //   3. POST uidai/generateOTPForOAuth {"uid", "captcha", "captchaTxnId"}:
-//      checks the captcha and sends a one-time password to the inbox
-//      (lastOtp()).
+//      checks the captcha (in any letter case) and sends a one-time
+//      password to the inbox (lastOtp()).
 //   4. POST uidai/login (form: _csrf, captcha, otp, submit, uid): 302 back to
 //      the authorize URL, which 302s to the client's redirect URI
 //      portal/oauth/callback?code=...; a refusal 302s to uidai/login/failed

@@ -1,12 +1,9 @@
 #include "simulator/ResidentPortal.h"
 
 #include "simulator/Authority.h"
+#include "simulator/Captcha.h"
 #include "simulator/documents/OfflineKycArchive.h"
 
-#include <QBuffer>
-#include <QImage>
-#include <QPainter>
-#include <QPainterPath>
 #include <QRandomGenerator>
 #include <QUrlQuery>
 
@@ -66,78 +63,6 @@ void damage(QByteArray &archive)
     const qsizetype start = archive.size() / 2;
     for (qsizetype i = start; i < std::min(archive.size(), start + 16); ++i)
         archive[i] = char(archive[i] ^ 0x5a);
-}
-
-// Captcha characters in seven segments, so no font is needed. Bits a..g are
-// top, upper right, lower right, bottom, lower left, upper left, middle.
-struct Glyph {
-    char c;
-    quint8 segments;
-};
-constexpr Glyph glyphs[] = {
-    {'2', 0x5b}, {'3', 0x4f}, {'4', 0x66}, {'5', 0x6d}, {'6', 0x7d}, {'7', 0x07}, {'8', 0x7f}, {'9', 0x6f},
-    {'A', 0x77}, {'C', 0x39}, {'E', 0x79}, {'F', 0x71}, {'H', 0x76}, {'L', 0x38}, {'P', 0x73},
-    {'U', 0x3e},
-};
-
-QString captchaAlphabet()
-{
-    QString out;
-    for (const Glyph &g : glyphs)
-        out += QLatin1Char(g.c);
-    return out;
-}
-
-// 160 x 50, inside the 175 x 50 the kit copies. The same id draws the same picture.
-QByteArray captchaPng(const QString &code, const QString &id)
-{
-    constexpr int width = 160, height = 50, cellW = 16, cellH = 30, advance = 28;
-    QRandomGenerator random(quint32(qHash(id)));
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(QColor(0xee, 0xf2, 0xf7));
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    auto noise = [&](int lines) {
-        for (int i = 0; i < lines; ++i) {
-            painter.setPen(QPen(QColor::fromHsv(random.bounded(360), 60, 190), 1));
-            painter.drawLine(random.bounded(width), random.bounded(height), random.bounded(width), random.bounded(height));
-        }
-    };
-    noise(10);
-    const QPointF ends[7][2] = {
-        {{0, 0}, {cellW, 0}},                   // a
-        {{cellW, 0}, {cellW, cellH / 2.0}},     // b
-        {{cellW, cellH / 2.0}, {cellW, cellH}}, // c
-        {{0, cellH}, {cellW, cellH}},           // d
-        {{0, cellH / 2.0}, {0, cellH}},         // e
-        {{0, 0}, {0, cellH / 2.0}},             // f
-        {{0, cellH / 2.0}, {cellW, cellH / 2.0}}, // g
-    };
-    for (int i = 0; i < code.size(); ++i) {
-        const auto *glyph = std::find_if(std::begin(glyphs), std::end(glyphs),
-                                         [&](const Glyph &g) { return QLatin1Char(g.c) == code.at(i); });
-        if (glyph == std::end(glyphs))
-            continue;
-        painter.save();
-        painter.translate(12 + i * advance + random.bounded(4), 8 + random.bounded(6));
-        painter.shear(-0.15 + random.bounded(10) / 100.0, 0);
-        painter.setPen(QPen(QColor::fromHsv(random.bounded(360), 170, 90), 4, Qt::SolidLine, Qt::RoundCap));
-        QPainterPath path;
-        for (int s = 0; s < 7; ++s) {
-            if (glyph->segments & (1 << s)) {
-                path.moveTo(ends[s][0]);
-                path.lineTo(ends[s][1]);
-            }
-        }
-        painter.drawPath(path);
-        painter.restore();
-    }
-    noise(3);
-    painter.end();
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return buffer.data();
 }
 
 } // namespace
@@ -214,7 +139,7 @@ Reply ResidentPortal::render(const Request &request, Step step, const QString &m
         id = randomText(32, QStringLiteral("0123456789abcdef"));
         keep(m_sessions, m_sessionOrder, id, Session{});
     }
-    static const QString alphabet = captchaAlphabet();
+    static const QString alphabet = captcha::alphabet();
     const QString captchaId = randomText(24);
     m_currentCaptcha = randomText(5, alphabet);
     keep(m_captchas, m_captchaOrder, captchaId, m_currentCaptcha);
@@ -271,7 +196,8 @@ Reply ResidentPortal::captcha(const Request &request) const
     const auto found = m_captchas.constFind(id);
     if (id.isEmpty() || found == m_captchas.cend())
         return Reply::bytes(404, "No such captcha.\n", "text/plain; charset=utf-8");
-    Reply reply = Reply::bytes(200, captchaPng(*found, id), "image/png");
+    const QByteArray png = captcha::png(*found, QSize(160, 50), QColor(0xee, 0xf2, 0xf7), quint32(qHash(id)));
+    Reply reply = Reply::bytes(200, png, "image/png");
     reply.headers.append({"Cache-Control", QByteArray("no-store")});
     return reply;
 }

@@ -43,8 +43,11 @@ void BaseViewController::viewDidLoad()
 void BaseViewController::showToast(const QString &message, const QColor &backgroundColor)
 {
     namespace ui = platform::ui;
-    if (QWidget *window = ui::firstWindow())
-        ui::hideAllToasts(window);
+    // One toast at a time, wherever the last one went.
+    for (const ui::ShownToast &shown : ui::shownToasts()) {
+        if (shown.window)
+            ui::hideAllToasts(shown.window);
+    }
     ui::ToastStyle style;
     style.backgroundColor = backgroundColor;
     style.messageColor = QColor(Qt::black);
@@ -52,7 +55,8 @@ void BaseViewController::showToast(const QString &message, const QColor &backgro
     style.verticalPadding = 10;
     style.cornerRadius = 22;
     style.messageAlignment = Qt::AlignHCenter;
-    if (QWidget *window = ui::firstWindow())
+    // Over the screen in front of the user.
+    if (QWidget *window = ui::toastWindow())
         ui::makeToast(window, message, ui::ToastManager::shared().duration, ui::ToastManager::shared().position, style);
 }
 

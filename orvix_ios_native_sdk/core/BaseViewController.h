@@ -18,8 +18,10 @@ public:
 
     void viewDidLoad() override;
 
-    // Replaces any toast on the app's first window by `message` for 3 seconds
-    // at the bottom. Nothing is shown when there is no window. Main thread only.
+    // Replaces any toast on screen by `message` for 3 seconds at the bottom of
+    // the presented screen in front (a sheet, or the window a full-screen screen
+    // covers), or of the app's first window when none is presented. Nothing is
+    // shown when there is no window. Main thread only.
     void showToast(const QString &message, const QColor &backgroundColor);
 
     // The files directly in `directory` whose names contain "offline" and

@@ -1,7 +1,111 @@
 #pragma once
-// The kit's entry point. The host creates it with its credentials and
-// redirect URLs, sets orvixEntryDelegate, registers its flows and starts the
-// run; every result reaches the host through onKYCFinished(data:).
+// The kit's entry point. A host includes this header and
+// platform/ui/viewcontroller.h (ViewController::wrapping, which hands the kit
+// the host's window); the other installed headers are the kit's own.
+//
+// On the main thread, with the host's window shown:
+//
+//   auto host = orvix::platform::ui::ViewController::wrapping(&mainWindow);
+//   auto kyc = orvix::OrvixEntryPoint::create(merchantId, userId, successUrl, failureUrl,
+//                                             orvix::Mode::sandbox, host);
+//   kyc->orvixEntryDelegate = receiver;   // an orvix::OrvixEntryPointDelegate
+//   kyc->addConfig({orvix::Config::digilockerFlow, orvix::Config::myAadhaarUidaiFlow});
+//   kyc->beginKYCFLow();
+//
+// The kit checks the flows with its backend in the order given and shows the
+// first available one over the host's window: the two Aadhaar flows cover
+// it, DigiLocker opens as a window-modal sheet. The shown screen keeps the
+// entry point alive until it is dismissed.
+//
+// THE RESULT DICTIONARY
+//
+// Every result reaches OrvixEntryPointDelegate::onKYCFinished() as a
+// QVariantMap (the optional always holds one) with these keys:
+//
+//   "status"    bool         in every report; true only for a completed verification
+//   "error"     QVariantMap  on the failures marked below: {"message": QString},
+//                            a text for a person (it may be empty)
+//   "userInfo"  QVariantMap  on an Aadhaar success only: the verified record
+//
+// A key that does not apply is absent, never null. Most failures carry
+// "status" alone. On the Aadhaar screens, what the user can put right (an
+// invalid Aadhaar number, a wrong captcha, in the web-API flow a wrong
+// one-time password or a lost connection) is shown as a toast over the
+// screen and is not reported.
+//
+// Before any screen is shown: {"status": false, "error": {"message": M}} with M
+//   "ERROR: MUST NEED ATLEAST TWO PRIORITY List"   addConfig() was given fewer than two flows
+//   ""                                             addConfig() was never called
+//   "Please enter a valid userId"                  the user id is blanks and tabs only
+//   the backend's error code, capitalised, + " access!"
+//                                                  a health check answered with another HTTP status
+//   "You are offline! please check your internet connection."
+//                                                  a health check could not reach the backend
+//   the error's description                       a health check failed otherwise
+//   "ENDPOINTS_DOWN"                               no registered flow is available
+//
+// Aadhaar flows (myAadhaarUidaiFlow: the authority's web API;
+// residentUidaiAadhaarFlow: the authority's resident web page):
+//   {"status": true, "userInfo": R}   the user pressed Proceed on the verified record; dismissed
+//   {"status": false}                 the user pressed Back; dismissed
+//   {"status": false}                 the downloaded archive cannot be opened (in the resident
+//                                     flow also after a wrong one-time password, which gets a
+//                                     page instead of an archive); the screen stays up with
+//                                     its error panel
+//   {"status": false}                 resident flow: the backend did not take the record; the
+//                                     screen stays up
+//
+// R, the offline e-KYC record: dictionaries and QString values only, keyed
+// by the document's element and attribute names; what the document lacks is
+// a missing key.
+//   "referenceId"  QString
+//   "UidData"      QVariantMap:
+//       "Poi"  {"name", "dob", "gender", "e", "m"}   (e and m: the document's hashes of the
+//                                                     e-mail address and mobile number)
+//       "Poa"  {"careof", "house", "street", "landmark", "loc", "vtc", "po", "subdist",
+//               "dist", "state", "country", "pc"}
+//       "Pht"  QString, the photograph as Base64 JPEG
+//   "Signature"    QVariantMap, the document's XML signature: "xmlns", "SignatureValue",
+//                  "SignedInfo" {"CanonicalizationMethod", "SignatureMethod", "Reference"},
+//                  "KeyInfo" {"X509Data" {"X509SubjectName", "X509Certificate"}}
+//
+// DigiLocker flow (digilockerFlow): never "userInfo", the host learns only
+// success or failure.
+//   {"status": true}                  the page reached the success redirect URL; dismissed
+//   {"status": false}                 the page reached the failure redirect URL, reported once
+//                                     the backend's webhook call has answered; dismissed
+//   {"status": false, "error": {"message": M}}
+//                                     the backend refused to start (M: its message, or ""),
+//                                     or a backend request failed (M: the offline text above,
+//                                     or the error's description); dismissed
+//   {"status": false}                 the user closed the sheet
+//
+// TWICE OR NEVER
+//
+// A run usually reports once. It reports twice when
+//   - a failure leaves the screen up (the archive or the resident flow's
+//     submission above) and the user then presses Back;
+//   - a reply arrives after the user has left the screen (Back while the
+//     archive downloads, closing the DigiLocker sheet while the backend
+//     answers): it is still handled, and reports;
+//   - beginKYCFLow() is called again during a run: the second run goes on
+//     beside the first, and each reports.
+// It never reports when
+//   - the chosen flow is aadhaarApiflow, which has no screen;
+//   - `delegate` is null when the screen is to be shown;
+//   - a health check is answered with a body that is not JSON;
+//   - the web-API flow's sign-in, token, download or submission step fails,
+//     or the resident flow's download fails: the screen shows a message or
+//     stops its spinner and waits for the user (Back then reports);
+//   - the archive holds no XML document, or one that does not parse;
+//   - orvixEntryDelegate is null when a report is made: that report is dropped.
+//
+// THREAD
+//
+// onKYCFinished() is called on the main thread, from the kit's own event
+// handling (a reply, a click); downloads that finish on a worker thread move
+// to the main thread first. The kit neither waits for the call nor looks at
+// what it does.
 
 #include "orvix_ios_native_sdk/core/Error.h"
 #include "orvix_ios_native_sdk/core/HealthCheckViewModel.h"
@@ -43,7 +147,8 @@ public:
 
     // The host's view controller the flow screen is presented over.
     std::shared_ptr<platform::ui::ViewController> delegate;
-    // The host's receiver of the result (held strongly).
+    // The host's receiver of the result (held strongly); see the result
+    // dictionary above.
     std::shared_ptr<OrvixEntryPointDelegate> orvixEntryDelegate;
 
     // Registers the flows in order of preference (at least two).

@@ -57,7 +57,7 @@ struct ClientAadhaarData {
 };
 
 // The host's receiver of the result. Called on the main thread; the kit
-// always passes a dictionary.
+// always passes a dictionary (its keys: OrvixEntryPoint.h).
 class OrvixEntryPointDelegate {
 public:
     virtual ~OrvixEntryPointDelegate() = default;

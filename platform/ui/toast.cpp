@@ -1,6 +1,7 @@
 #include "platform/ui/toast.h"
 
 #include "platform/ui/mainthread.h"
+#include "platform/ui/viewcontroller.h"
 
 #include <QApplication>
 #include <QBasicTimer>
@@ -158,6 +159,14 @@ QWidget *firstWindow()
         }
     }
     return dialog;
+}
+
+QWidget *toastWindow()
+{
+    assertMainThread("toastWindow");
+    if (QWidget *window = ViewController::topmostPresentedWindow())
+        return window;
+    return firstWindow();
 }
 
 void makeToast(QWidget *window, const QString &message, int durationMs, ToastPosition position,

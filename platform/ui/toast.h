@@ -35,6 +35,10 @@ struct ToastManager {
 // not a dialog or popup (a dialog when there is nothing else); nullptr when none.
 QWidget *firstWindow();
 
+// The window a toast goes over: the presented screen in front when one is on
+// screen (ViewController::topmostPresentedWindow), otherwise firstWindow().
+QWidget *toastWindow();
+
 void makeToast(QWidget *window, const QString &message, int durationMs, ToastPosition position,
                const ToastStyle &style);
 // Removes every toast of the window at once.

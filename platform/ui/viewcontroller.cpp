@@ -9,6 +9,8 @@
 #include <QEvent>
 #include <QKeyEvent>
 #include <QVBoxLayout>
+#include <memory>
+#include <vector>
 
 namespace orvix::platform::ui {
 
@@ -56,6 +58,22 @@ protected:
         return false;
     }
 };
+
+// Presented screens in the order they went on screen.
+std::vector<std::weak_ptr<ViewController>> &screensOnScreen()
+{
+    static std::vector<std::weak_ptr<ViewController>> screens;
+    return screens;
+}
+
+void forgetScreen(const ViewController *controller)
+{
+    auto &screens = screensOnScreen();
+    std::erase_if(screens, [controller](const std::weak_ptr<ViewController> &weak) {
+        const std::shared_ptr<ViewController> screen = weak.lock();
+        return !screen || screen.get() == controller;
+    });
+}
 
 QSize ownWindowSize(QWidget *content, QWidget *host)
 {
@@ -242,6 +260,8 @@ void ViewController::present(std::shared_ptr<ViewController> viewController, boo
 
 void ViewController::showPresented(const std::shared_ptr<ViewController> &presented)
 {
+    forgetScreen(presented.get());
+    screensOnScreen().push_back(presented);
     QWidget *content = presented->view();
     QWidget *host = view();
     QWidget *hostWindow = host ? host->window() : nullptr;
@@ -282,6 +302,21 @@ void ViewController::showPresented(const std::shared_ptr<ViewController> &presen
     presented->m_sheet = sheet;
     presented->m_shownAs = Shown::sheet;
     sheet->show();
+}
+
+QWidget *ViewController::topmostPresentedWindow()
+{
+    assertMainThread("ViewController::topmostPresentedWindow");
+    const auto &screens = screensOnScreen();
+    for (auto it = screens.rbegin(); it != screens.rend(); ++it) {
+        const std::shared_ptr<ViewController> screen = it->lock();
+        if (!screen || screen->m_shownAs == Shown::none || !screen->m_view)
+            continue;
+        QWidget *window = screen->m_view->window();
+        if (window && window->isVisible())
+            return window;
+    }
+    return nullptr;
 }
 
 void ViewController::dismiss(bool animated, std::function<void()> completion)
@@ -349,6 +384,7 @@ void ViewController::takeOffScreen()
 {
     const Shown shownAs = m_shownAs;
     m_shownAs = Shown::none;
+    forgetScreen(this);
     delete m_screenHelper.data();
     m_screenHelper = nullptr;
     switch (shownAs) {

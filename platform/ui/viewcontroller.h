@@ -93,6 +93,11 @@ public:
     // True while this controller's view is on screen as a presented one.
     bool isPresented() const { return m_shownAs != Shown::none; }
 
+    // The window of the presented screen the user sees in front: the one
+    // presented last of those still on screen (a sheet's dialog, the window a
+    // full-screen screen covers, or its own window); nullptr when none is.
+    static QWidget *topmostPresentedWindow();
+
 protected:
     // Creates the view; the default is a plain widget.
     virtual void loadView();

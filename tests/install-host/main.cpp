@@ -2,6 +2,7 @@
 // run against the placeholder backend and ends at the first report.
 
 #include <orvix_ios_native_sdk/core/OrvixEntryPoint.h>
+#include <platform/ui/viewcontroller.h>
 
 #include <QApplication>
 #include <QJsonDocument>

@@ -5,6 +5,7 @@
 
 #include "orvix_ios_native_sdk/core/APIHandler.h"
 #include "platform/net/session.h"
+#include "simulator/Captcha.h"
 #include "simulator/Simulator.h"
 #include "simulator/documents/OfflineKycArchive.h"
 
@@ -288,6 +289,12 @@ void TestSimulatorAuthority::signInPageAndCaptcha()
     QVERIFY(picture.width() > picture.height() && picture.height() >= 30);
     QVERIFY(!message.value("transactionId").toString().isEmpty());
     QVERIFY(QRegularExpression("^[A-Z2-9]{5}$").match(sim.authority().currentCaptcha()).hasMatch());
+    // Drawn from characters a person cannot take for one another.
+    // Drawn in upper case only, so no l or g either.
+    const QString alphabet = orvix::sim::captcha::alphabet();
+    QVERIFY(QRegularExpression("^[A-Z2-9]{16,}$").match(alphabet).hasMatch());
+    for (const QChar c : QStringLiteral("0OQ1I2Z5S6G8B9UV"))
+        QVERIFY2(!alphabet.contains(c), qPrintable(QString(c)));
     QVERIFY(captchaTxnId(captcha()) != message.value("transactionId").toString());
 }
 
@@ -297,6 +304,7 @@ void TestSimulatorAuthority::otpRequest_data()
     QTest::addColumn<bool>("sent");
     QTest::addColumn<bool>("sessionActive");
     QTest::newRow("right captcha") << "" << true << true;
+    QTest::newRow("right, lower case") << "lower" << true << true;
     QTest::newRow("the demo's sample number") << "sample uid" << true << true;
     QTest::newRow("wrong text") << "wrong text" << false << true;
     QTest::newRow("other transaction") << "other txn" << false << true;
@@ -311,10 +319,15 @@ void TestSimulatorAuthority::otpRequest()
 {
     QFETCH(QString, setup);
     authorizePage(authorizeQuery(Pkce().challenge));
-    const QString txn = captchaTxnId(captcha());
+    QString txn = captchaTxnId(captcha());
+    // A captcha of digits alone has no lower case.
+    while (setup == "lower" && !sim.authority().currentCaptcha().contains(QRegularExpression("[A-Z]")))
+        txn = captchaTxnId(captcha());
     QString text = sim.authority().currentCaptcha(), number = uid;
     QVariant txnId = txn;
-    if (setup == "wrong text")
+    if (setup == "lower")
+        text = text.toLower();
+    else if (setup == "wrong text")
         text = text.left(4) + (text.endsWith('A') ? "B" : "A");
     else if (setup == "other txn")
         txnId = txn + "0";

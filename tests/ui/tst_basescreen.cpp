@@ -5,6 +5,7 @@
 #include "orvix_ios_native_sdk/core/BaseViewController.h"
 #include "orvix_ios_native_sdk/core/ScreenSize.h"
 #include "platform/ui/toast.h"
+#include "platform/ui/viewcontroller.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -22,6 +23,7 @@ private slots:
     void formatAadhaarNumber();
     void listOfflineXMLFiles();
     void listOfflineXMLFilesOfAMissingFolder();
+    void toastReplacesTheOneOnScreen_data();
     void toastReplacesTheOneOnScreen();
     void toastGoesAwayAfterItsDuration();
     void toastWithoutAWindowShowsNothing();
@@ -91,21 +93,63 @@ void TestBaseScreen::listOfflineXMLFilesOfAMissingFolder()
     QCOMPARE(log.lines().size(), 2);
 }
 
+void TestBaseScreen::toastReplacesTheOneOnScreen_data()
+{
+    // Two host windows; what the kit presents over the second, and where
+    // the toast must go: "first" (the first window), "second", "sheet".
+    QTest::addColumn<QString>("presented");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("nothing presented") << "" << "first";
+    QTest::newRow("sheet over the second window") << "sheet" << "sheet";
+    QTest::newRow("full screen over the second window") << "full" << "second";
+    QTest::newRow("sheet over a full-screen screen") << "full,sheet" << "sheet";
+    QTest::newRow("sheet dismissed again") << "sheet,dismissed" << "first";
+}
+
 void TestBaseScreen::toastReplacesTheOneOnScreen()
 {
-    QWidget window;
-    window.resize(400, 700);
-    window.show();
+    QFETCH(QString, presented);
+    QFETCH(QString, expected);
+    QWidget first;
+    first.resize(400, 700);
+    first.show();
+    QWidget second;
+    second.resize(500, 600);
+    second.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&second));
     auto screen = std::make_shared<BaseViewController>();
     const QColor lightGray = QColor::fromRgbF(2.0 / 3, 2.0 / 3, 2.0 / 3);
+    // A toast from before the presentation goes when the next one comes.
     screen->showToast("first", Qt::red);
+
+    std::shared_ptr<ui::ViewController> top = ui::ViewController::wrapping(&second);
+    const std::shared_ptr<ui::ViewController> host = top;
+    if (presented.contains("full")) {
+        auto cover = std::make_shared<ui::ViewController>();
+        cover->modalPresentationStyle = ui::ModalPresentationStyle::fullScreen;
+        top->present(cover, false);
+        top = cover;
+    }
+    if (presented.contains("sheet")) {
+        auto sheet = std::make_shared<ui::ViewController>();
+        top->present(sheet, true);
+        QVERIFY(sheet->isPresented());
+        top = sheet;
+    }
+    if (presented.contains("dismissed"))
+        host->dismiss(false);
+
+    QWidget *window = expected == "first" ? &first : expected == "second" ? &second : top->view()->window();
+    QVERIFY(window->isVisible());
+    if (expected == "sheet")
+        QVERIFY(window != &first && window != &second && window->windowModality() == Qt::WindowModal);
     screen->showToast("Please enter valid captcha", lightGray);
 
     const QList<ui::ShownToast> shown = ui::shownToasts();
     QCOMPARE(shown.size(), 1);
     const ui::ShownToast &t = shown.first();
     QCOMPARE(t.message, QString("Please enter valid captcha"));
-    QCOMPARE(t.window.data(), &window);
+    QCOMPARE(t.window.data(), window);
     QCOMPARE(t.backgroundColor, lightGray);
     QCOMPARE(t.messageColor, QColor(Qt::black));
     QCOMPARE(t.horizontalPadding, 40);
@@ -114,10 +158,14 @@ void TestBaseScreen::toastReplacesTheOneOnScreen()
     QVERIFY(t.messageAlignment & Qt::AlignHCenter);
     QCOMPARE(t.durationMs, 3000);
     QVERIFY(t.remainingMs > 0 && t.remainingMs <= 3000);
-    // At the bottom, centred.
-    QCOMPARE(t.geometry.bottom() + 1, window.height() - 10);
-    QVERIFY(qAbs(t.geometry.center().x() - window.width() / 2) <= 1);
-    ui::hideAllToasts(&window);
+    // At the bottom, centred, in front of a full-screen screen on that window.
+    QCOMPARE(t.geometry.bottom() + 1, window->height() - 10);
+    QVERIFY(qAbs(t.geometry.center().x() - window->width() / 2) <= 1);
+    QWidget *atToast = window->childAt(t.geometry.center());
+    QVERIFY(atToast);
+    QCOMPARE(atToast->objectName(), QString("orvix-toast"));
+    host->dismiss(false);
+    ui::hideAllToasts(window);
     QVERIFY(ui::shownToasts().isEmpty());
 }
 
