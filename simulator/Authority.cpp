@@ -120,7 +120,7 @@ QList<Route> Authority::routes()
         Route{authorizeRoute, "GET", pathPattern(pathStart + authorizePath),
               [this](const Request &r) { return authorize(r); }},
         Route{captchaRoute, "GET", pathPattern(pathStart + captchaPath), [this](const Request &r) { return captcha(r); }},
-        Route{otpRoute, "POST", pathPattern(pathStart + otpPath), [this](const Request &r) { return requestOtp(r); }},
+        Route{otpRoute, "POST", pathPattern(pathStart + otpPath), [this](const Request &r) { return otpReply(r); }},
         Route{loginRoute, "POST", pathPattern(pathStart + loginPath), [this](const Request &r) { return login(r); }},
         Route{loginRefusedRoute, {}, refused, [this](const Request &r) { return loginRefused(r); }},
         Route{tokenRoute, "POST", pathPattern(pathStart + tokenPath), [this](const Request &r) { return token(r); }},
@@ -158,6 +158,7 @@ void Authority::reset()
     m_currentCaptcha.clear();
     m_lastDocument.reset();
     m_captchaRefused = m_sessionInactive = m_loginRefused = m_loginInternalError = false;
+    m_otpSessionActiveLeftOut = false;
     m_tokenRefused = m_downloadRefused = m_archiveDamaged = m_lineBreaks = false;
     m_archiveShareCode.clear();
     m_archiveForm = simulator::ArchiveForm::traditional;
@@ -337,6 +338,17 @@ Reply Authority::requestOtp(const Request &request)
     emit otpSent(uid, session->otp);
     return Reply::json(200, otpAnswer(true, true,
                                       QStringLiteral("OTP sent to the mobile number registered with Aadhaar.")));
+}
+
+Reply Authority::otpReply(const Request &request)
+{
+    Reply reply = requestOtp(request);
+    if (!m_otpSessionActiveLeftOut)
+        return reply;
+    QJsonObject answer = QJsonDocument::fromJson(reply.body).object();
+    answer.remove(QStringLiteral("sessionActive"));
+    reply.body = QJsonDocument(answer).toJson(QJsonDocument::Compact);
+    return reply;
 }
 
 Reply Authority::login(const Request &request)

@@ -107,6 +107,8 @@ public:
     void setCaptchaRefused(bool on) { m_captchaRefused = on; }
     // The one-time-password request finds the session expired (and ends it).
     void setSessionInactive(bool on) { m_sessionInactive = on; }
+    // The one-time-password replies leave out "sessionActive".
+    void setOtpSessionActiveLeftOut(bool on) { m_otpSessionActiveLeftOut = on; }
     // The login is refused as a wrong one-time password.
     void setLoginRefused(bool on) { m_loginRefused = on; }
     // The login fails with internalErrorText.
@@ -164,6 +166,7 @@ private:
     Reply authorize(const Request &request);
     Reply captcha(const Request &request);
     Reply requestOtp(const Request &request);
+    Reply otpReply(const Request &request);
     Reply login(const Request &request);
     Reply loginRefused(const Request &request) const;
     Reply token(const Request &request);
@@ -193,6 +196,7 @@ private:
 
     bool m_captchaRefused = false;
     bool m_sessionInactive = false;
+    bool m_otpSessionActiveLeftOut = false;
     bool m_loginRefused = false;
     bool m_loginInternalError = false;
     bool m_tokenRefused = false;

@@ -67,6 +67,7 @@ const QByteArrayList originBoundHeaders{"X-Kalmar-Auth-Credential-ID", "Authoriz
 class CurlMulti : public QObject {
 public:
     using Done = std::function<void(CURLcode)>;
+    using Hook = std::function<void()>;
 
     static CurlMulti &instance()
     {
@@ -75,15 +76,20 @@ public:
         return *multi;
     }
 
-    void add(CURL *easy, Done done)
+    // readingDone: libcurl waits for nothing more to read on the hop's
+    // socket while it still writes. Called inside libcurl: it must not touch
+    // the handle.
+    void add(CURL *easy, Done done, Hook readingDone)
     {
         m_done.insert(easy, std::move(done));
+        m_readingDone.insert(easy, std::move(readingDone));
         curl_multi_add_handle(m_multi, easy);
     }
 
     void remove(CURL *easy)
     {
         m_done.remove(easy);
+        m_readingDone.remove(easy);
         curl_multi_remove_handle(m_multi, easy);
     }
 
@@ -126,9 +132,13 @@ private:
         return n;
     }
 
-    static int onSocket(CURL *, curl_socket_t s, int what, void *userp, void *)
+    static int onSocket(CURL *easy, curl_socket_t s, int what, void *userp, void *)
     {
         auto *self = static_cast<CurlMulti *>(userp);
+        if (what == CURL_POLL_OUT) {
+            if (const auto it = self->m_readingDone.constFind(easy); it != self->m_readingDone.cend() && it.value())
+                it.value()();
+        }
         Watch &w = self->m_sockets[s];
         const bool wantRead = what == CURL_POLL_IN || what == CURL_POLL_INOUT;
         const bool wantWrite = what == CURL_POLL_OUT || what == CURL_POLL_INOUT;
@@ -182,6 +192,7 @@ private:
     QTimer m_timer{this}; // moves with us
     QHash<curl_socket_t, Watch> m_sockets;
     QHash<CURL *, Done> m_done;
+    QHash<CURL *, Hook> m_readingDone;
 };
 
 NetError::TransportFailure failureFor(CURLcode code)
@@ -265,8 +276,14 @@ struct Transfer::Private {
     int pendingStatus = 0;
     bool headDone = false;
     qint64 received = 0;
+    qint64 declared = -1;
     QByteArray hopBody;
     Stop stop = Stop::none;
+    QString stopDetail;
+    // The final reply came before the whole request body went out; once that
+    // reply is all in, the rest of the body is not sent.
+    bool answeredEarly = false;
+    bool replyComplete = false;
 
     int redirects = 0;
     bool finished = false;
@@ -318,8 +335,12 @@ struct Transfer::Private {
         pendingStatus = 0;
         headDone = false;
         received = 0;
+        declared = -1;
         hopBody.clear();
         stop = Stop::none;
+        stopDetail.clear();
+        answeredEarly = false;
+        replyComplete = false;
         errorText[0] = 0;
 
         if (request.body.isFile()) {
@@ -387,10 +408,17 @@ struct Transfer::Private {
         touch();
         idleTimer.start(limits.idleTimeoutMs);
         CURL *hop = easy;
-        CurlMulti::instance().add(hop, [this, hop](CURLcode code) {
-            if (easy == hop)
-                hopFinished(code);
-        });
+        CurlMulti::instance().add(
+            hop,
+            [this, hop](CURLcode code) {
+                if (easy == hop)
+                    hopFinished(code);
+            },
+            [this, hop] {
+                // libcurl reads no more: the reply is all in.
+                if (easy == hop && headDone && answeredEarly)
+                    replyIsComplete();
+            });
     }
 
     void applyProxy()
@@ -497,16 +525,24 @@ struct Transfer::Private {
     {
         headDone = true;
         current.statusCode = pendingStatus;
-        // libcurl 7.88 takes one of two different lengths; the body's end is then unknown.
-        QByteArray length;
+        // libcurl 7.88 takes one of two different lengths, and reads "5, 6" as 5
+        // and "0x5" as 0; the body's end is then not what the server meant.
+        std::optional<qint64> length;
         for (const HTTPHeader &h : std::as_const(current.headers)) {
             if (h.name.compare("Content-Length", Qt::CaseInsensitive) != 0)
                 continue;
-            if (!length.isNull() && h.value != length) {
+            const std::optional<qint64> value = decimal(h.value);
+            if (!value) {
                 stop = Stop::badFraming;
+                stopDetail = QStringLiteral("Content-Length is not a decimal number");
                 return false;
             }
-            length = h.value;
+            if (length && *value != *length) {
+                stop = Stop::badFraming;
+                stopDetail = QStringLiteral("conflicting Content-Length");
+                return false;
+            }
+            length = value;
         }
         storeCookies();
 
@@ -518,8 +554,9 @@ struct Transfer::Private {
             stop = Stop::redirect; // its body is of no use
             return false;
         }
-        curl_off_t declared = -1;
-        curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &declared);
+        curl_off_t announced = -1;
+        curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+        declared = qint64(announced);
         if (declared > limits.maximumBodySize) {
             stop = Stop::tooLarge;
             return false;
@@ -533,7 +570,41 @@ struct Transfer::Private {
         } else if (declared > 0) {
             hopBody.reserve(qsizetype(declared));
         }
+        if (sendsBody()) {
+            curl_off_t sent = 0;
+            curl_easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &sent);
+            answeredEarly = qint64(sent) < request.body.size();
+            if (answeredEarly && (declared == 0 || status == 204 || status == 304))
+                replyIsComplete();
+        }
         return true;
+    }
+
+    // libcurl keeps sending a body the server no longer reads after a final
+    // reply below 300: end the hop here once that reply is in.
+    void replyIsComplete()
+    {
+        if (replyComplete)
+            return;
+        replyComplete = true;
+        CURL *hop = easy;
+        QMetaObject::invokeMethod(q, [this, hop] {
+            if (easy != hop || finished)
+                return;
+            endHop();
+            complete();
+        }, Qt::QueuedConnection);
+    }
+
+    static std::optional<qint64> decimal(const QByteArray &text)
+    {
+        if (text.isEmpty() || text.size() > 18)
+            return std::nullopt;
+        for (char c : text) {
+            if (c < '0' || c > '9')
+                return std::nullopt;
+        }
+        return text.toLongLong();
     }
 
     void storeCookies()
@@ -568,6 +639,8 @@ struct Transfer::Private {
         } else {
             d->hopBody.append(data, qsizetype(length));
         }
+        if (d->answeredEarly && d->received == d->declared)
+            d->replyIsComplete();
         return size_t(length);
     }
 
@@ -618,11 +691,15 @@ struct Transfer::Private {
                                              downloadFile ? downloadFile->errorString() : QString()));
             return;
         case Stop::badFraming:
-            fail(NetError::sessionTaskFailed(NetError::TransportFailure::badServerResponse,
-                                             QStringLiteral("conflicting Content-Length")));
+            fail(NetError::sessionTaskFailed(NetError::TransportFailure::badServerResponse, stopDetail));
             return;
         case Stop::none:
             break;
+        }
+        // Sending the rest failed after the whole reply was in: the reply stands.
+        if (replyComplete) {
+            complete();
+            return;
         }
         if (code == CURLE_FILESIZE_EXCEEDED) {
             fail(NetError::responseTooLarge(limits.maximumBodySize));
@@ -756,5 +833,6 @@ const std::optional<HTTPURLResponse> &Transfer::response() const { return d->res
 const QByteArray &Transfer::data() const { return d->body; }
 const std::optional<NetError> &Transfer::error() const { return d->error; }
 int Transfer::redirects() const { return d->redirects; }
+bool Transfer::answeredEarly() const { return d->answeredEarly; }
 
 } // namespace orvix::platform::net

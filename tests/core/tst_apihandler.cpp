@@ -126,10 +126,12 @@ void TestAPIHandler::unusableRepliesFailOnceWithoutResend()
             return RawReply::http(500, "<html><body>Internal error</body></html>", "text/html");
         if (r.path() == "/scalar")
             return RawReply::http(200, "42");
+        if (r.path() == "/reset-content")
+            return RawReply::raw("HTTP/1.1 205 Reset Content\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
         return RawReply::raw("HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n");
     });
 
-    for (const char *path : {"/html", "/no-content", "/scalar"}) {
+    for (const char *path : {"/html", "/no-content", "/reset-content", "/scalar"}) {
         LogCapture log;
         Outcome o;
         if (QByteArray(path) == "/html")
@@ -314,7 +316,8 @@ void TestAPIHandler::headersAreSentExactlyAsTheOperationSays()
     Outcome a, b, c, d, e;
     APIHandler::postRequest({}, url, std::nullopt, "cred-1", a.success(), a.failure());
     settle(a);
-    HTTPHeaders custom{{"'Accept'", "application/json"}, {"Referer", "https://portal.example/"}};
+    HTTPHeaders custom{{"'Accept'", "text/plain"}, {"Referer", "https://portal.example/"}};
+    custom.add(QByteArray("'Accept'"), QByteArray("application/json")); // a new value, the same place
     APIHandler::postRequest({}, url, custom, "cred-2", b.success(), b.failure());
     settle(b);
     APIHandler::getRequest({}, url, HTTPHeaders{}, "cred-3", c.success(), c.failure());
@@ -336,6 +339,7 @@ void TestAPIHandler::headersAreSentExactlyAsTheOperationSays()
         QCOMPARE(seen[i].header("'Accept'"), QByteArray("application/json"));
         QVERIFY(!seen[i].hasHeader("Accept"));
         QCOMPARE(seen[i].header("Referer"), QByteArray("https://portal.example/"));
+        QVERIFY(seen[i].raw.indexOf("\r\n'Accept': ") < seen[i].raw.indexOf("\r\nReferer: "));
     }
     // The caller's form type over a JSON body is kept.
     QCOMPARE(seen[4].header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
@@ -499,6 +503,10 @@ void TestAPIHandler::loggedURLsKeepNamesOnly_data()
     QTest::newRow("fragment") << "http://h/p?a=1#code=2" << "http://h/p?a=<redacted>";
     QTest::newRow("fragment without query") << "http://h/p#secret" << "http://h/p";
     QTest::newRow("user info") << "https://user:pw@h.example/p?x=1" << "https://h.example/p?x=<redacted>";
+    QTest::newRow("user info, '@' in the password") << "https://user:p@ss@h.example/p?x=1"
+                                                    << "https://h.example/p?x=<redacted>";
+    QTest::newRow("user info, '@' in both, none after") << "http://me@mail:a@b@h.example:81?x=1#y"
+                                                        << "http://h.example:81?x=<redacted>";
     QTest::newRow("not a URL") << "not a url?pin=1234" << "not a url?pin=<redacted>";
 }
 

@@ -154,6 +154,7 @@ private slots:
     void refusedCaptchaRenewsIt();
     void reloadedCaptchaIsRead_data();
     void reloadedCaptchaIsRead();
+    void inactiveSessionStartsOver_data();
     void inactiveSessionStartsOver();
     void refusedLoginAsksForTheOtpAgain_data();
     void refusedLoginAsksForTheOtpAgain();
@@ -660,9 +661,23 @@ void TestWebApiFlow::reloadedCaptchaIsRead()
     QVERIFY(m_receiver->reports.isEmpty());
 }
 
+void TestWebApiFlow::inactiveSessionStartsOver_data()
+{
+    QTest::addColumn<bool>("leftOut");
+    QTest::newRow("session ended") << false;
+    // A refusal without "sessionActive" does not count as an active session.
+    QTest::newRow("sessionActive left out") << true;
+}
+
 void TestWebApiFlow::inactiveSessionStartsOver()
 {
-    m_sim.authority().setSessionInactive(true);
+    QFETCH(bool, leftOut);
+    if (leftOut) {
+        m_sim.authority().setCaptchaRefused(true);
+        m_sim.authority().setOtpSessionActiveLeftOut(true);
+    } else {
+        m_sim.authority().setSessionInactive(true);
+    }
     auto screen = start();
     QVERIFY(screen);
     waitForCaptcha(screen);

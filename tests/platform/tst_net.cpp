@@ -98,7 +98,8 @@ private slots:
     void replyBodiesAreBounded_data();
     void replyBodiesAreBounded();
     void attemptsEndInBoundedTime();
-    void errorReplyDuringUploadIsHandedOver();
+    void finalReplyDuringUploadIsHandedOver_data();
+    void finalReplyDuringUploadIsHandedOver();
     void plainHttpGoesThroughAProxyInAbsoluteForm();
 };
 
@@ -142,14 +143,26 @@ void TestNet::truncatedRepliesAreTransportFailures()
             return RawReply::raw("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nNo colon here\r\n\r\nok");
         if (r.path() == "/two-lengths")
             return RawReply::raw("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 5\r\n\r\nokay!");
+        // Lengths that are not one decimal number.
+        if (r.path() == "/length-list")
+            return RawReply::raw("HTTP/1.1 200 OK\r\nContent-Length: 5, 6\r\n\r\nhello!");
+        if (r.path() == "/length-hex")
+            return RawReply::raw("HTTP/1.1 200 OK\r\nContent-Length: 0x5\r\n\r\nhello");
         return RawReply::raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nA\r\nabc");
     });
-    for (const char *path : {"/short", "/garbage", "/chunk", "/no-colon", "/two-lengths"}) {
+    for (const char *path : {"/short", "/garbage", "/chunk", "/no-colon", "/two-lengths", "/length-list", "/length-hex"}) {
         const DataResponse r = run(get(server.url(path)));
         QVERIFY2(r.error.has_value(), path);
         QVERIFY(r.error->isSessionTaskFailed());
         QVERIFY(!r.data.has_value());
+        QCOMPARE(server.count(path), 1);
     }
+    // A bad reply is a transport failure like any other: sent once more.
+    auto retrier = std::make_shared<CountingRetrier>();
+    const DataResponse listed = run(get(server.url("/length-list")), retrier);
+    QCOMPARE_CASE(listed.error->transportFailure(), NetError::TransportFailure::badServerResponse);
+    QCOMPARE(listed.attempts, 2);
+    QCOMPARE(server.count("/length-list"), 3);
 }
 
 void TestNet::redirectsAreBounded()
@@ -158,9 +171,13 @@ void TestNet::redirectsAreBounded()
         const int n = r.path().mid(1).toInt();
         return RawReply::http(307, "", "", {{"Location", "/" + QByteArray::number(n + 1)}});
     });
-    const DataResponse r = run(get(server.url("/0")));
+    // The end of the chain is final: not sent again, whatever the interceptor says.
+    auto retrier = std::make_shared<CountingRetrier>();
+    const DataResponse r = run(get(server.url("/0")), retrier);
     QCOMPARE_CASE(r.error->transportFailure(), NetError::TransportFailure::tooManyRedirects);
     QCOMPARE(server.requests().size(), Transfer::maximumRedirects + 1);
+    QCOMPARE(r.attempts, 1);
+    QCOMPARE(retrier->retries, 0);
 
     // 307 keeps the method and the body.
     RawServer keep([](const RawRequest &r) {
@@ -173,6 +190,19 @@ void TestNet::redirectsAreBounded()
     post.encoding = ParameterEncoding::json;
     post.parameters = {{"a", 1}};
     QCOMPARE(run(post).data.value(), QByteArray(R"(POST:{"a":1})"));
+
+    // 303 to a POST: the next hop is a GET without the body and its type.
+    RawServer seeOther([](const RawRequest &r) {
+        if (r.path() == "/from")
+            return RawReply::http(303, "", "", {{"Location", "/to"}});
+        return RawReply::http(200, r.method + ":" + r.body + ":" + r.header("Content-Type"), "text/plain");
+    });
+    post.urlText = seeOther.url("/from").toString();
+    QCOMPARE(run(post).data.value(), QByteArray("GET::"));
+    QCOMPARE(seeOther.requests().size(), 2);
+    QCOMPARE(seeOther.requests().constFirst().method, QByteArray("POST"));
+    QVERIFY(!seeOther.requests().constLast().hasHeader("Content-Type"));
+    QVERIFY(!seeOther.requests().constLast().hasHeader("Content-Length"));
 }
 
 void TestNet::onlyHttpSchemes()
@@ -618,27 +648,49 @@ void TestNet::attemptsEndInBoundedTime()
     QCOMPARE_CASE(handshake.error->transportFailure(), NetError::TransportFailure::timedOut);
 }
 
-void TestNet::errorReplyDuringUploadIsHandedOver()
+void TestNet::finalReplyDuringUploadIsHandedOver_data()
 {
-    // The server refuses at the head and reads no more of the body; with
-    // and without asking to close the connection.
-    for (const QByteArray &reply : {RawReply::http(413, "too large", "text/plain").bytes,
-                                    QByteArray("HTTP/1.1 413 Too Large\r\nContent-Length: 9\r\n\r\ntoo large")}) {
-        RawServer server([reply](const RawRequest &) { return RawReply::raw(reply); });
-        server.setReplyBeforeBody(true);
-        MultipartFormData form;
-        form.append(QByteArray(24 * 1024 * 1024, 'z'), "attachment", "aadhaar.zip", "application/octet-stream");
-        auto retrier = std::make_shared<CountingRetrier>();
-        std::optional<DataResponse> out;
-        Session::shared().upload(form, server.url("/documents/1/object").toString(), {}, retrier,
-                                 [&](const DataResponse &r) { out = r; });
-        QTRY_VERIFY_WITH_TIMEOUT(out.has_value(), 30000);
-        QVERIFY2(out->isSuccess(), qPrintable(out->description()));
-        QCOMPARE(out->response->statusCode, 413);
-        QCOMPARE(out->data.value(), QByteArray("too large"));
-        QCOMPARE(out->attempts, 1);
-        QCOMPARE(server.requests().size(), 1);
-    }
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::newRow("refused, close") << RawReply::http(413, "too large", "text/plain").bytes << 413
+                                    << QByteArray("too large");
+    QTest::newRow("refused, keep-alive") << QByteArray("HTTP/1.1 413 Too Large\r\nContent-Length: 9\r\n\r\ntoo large")
+                                         << 413 << QByteArray("too large");
+    QTest::newRow("accepted, close") << RawReply::http(200, R"({"ok":1})").bytes << 200 << QByteArray(R"({"ok":1})");
+    QTest::newRow("accepted, keep-alive") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\n{\"ok\":1}") << 200
+                                          << QByteArray(R"({"ok":1})");
+    QTest::newRow("accepted, chunked")
+        << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n8\r\n{\"ok\":1}\r\n0\r\n\r\n") << 200
+        << QByteArray(R"({"ok":1})");
+    QTest::newRow("accepted, no content") << QByteArray("HTTP/1.1 204 No Content\r\n\r\n") << 204 << QByteArray();
+}
+
+void TestNet::finalReplyDuringUploadIsHandedOver()
+{
+    // The server answers at the head and reads no more of the body: the
+    // sending stops, the reply is handed over at once and nothing is sent
+    // again, whatever the status.
+    QFETCH(QByteArray, reply);
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    RawServer server([reply](const RawRequest &) { return RawReply::raw(reply); });
+    server.setReplyBeforeBody(true);
+    MultipartFormData form;
+    form.append(QByteArray(24 * 1024 * 1024, 'z'), "attachment", "aadhaar.zip", "application/octet-stream");
+    auto retrier = std::make_shared<CountingRetrier>();
+    std::optional<DataResponse> out;
+    QCOMPARE(Session::shared().timeoutInterval(), 60000);
+    Session::shared().upload(form, server.url("/documents/1/object").toString(), {}, retrier,
+                             [&](const DataResponse &r) { out = r; });
+    // Well within the idle time-out that would otherwise end the attempt.
+    QTRY_VERIFY_WITH_TIMEOUT(out.has_value(), 20000);
+    QVERIFY2(out->isSuccess(), qPrintable(out->description()));
+    QCOMPARE(out->response->statusCode, status);
+    QCOMPARE(out->data.value(), body);
+    QCOMPARE(out->attempts, 1);
+    QCOMPARE(retrier->retries, 0);
+    QCOMPARE(server.requests().size(), 1);
 }
 
 void TestNet::plainHttpGoesThroughAProxyInAbsoluteForm()

@@ -4,6 +4,11 @@ LogCapture::LogCapture()
 {
     m_previous = orvix::platform::log::setSink([this](const QString &line) {
         QMutexLocker lock(&m_mutex);
+        if (m_dropped > 0 || m_characters + line.size() > maximumCharacters || m_lines.size() >= maximumLines) {
+            ++m_dropped;
+            return;
+        }
+        m_characters += line.size();
         m_lines.append(line);
     });
 }
@@ -16,7 +21,9 @@ LogCapture::~LogCapture()
 QStringList LogCapture::lines() const
 {
     QMutexLocker lock(&m_mutex);
-    return m_lines;
+    if (m_dropped == 0)
+        return m_lines;
+    return m_lines + QStringList{QStringLiteral("(log capture full: %1 more lines not kept)").arg(m_dropped)};
 }
 
 bool LogCapture::contains(const QString &text) const

@@ -1,5 +1,7 @@
 #pragma once
-// Collects the kit's log lines while alive.
+// Collects the kit's log lines while alive. What it keeps is bounded, so that
+// a test whose log runs away does not fill the memory with it: past the bound
+// lines are counted, not kept.
 
 #include "platform/log/log.h"
 
@@ -8,8 +10,13 @@
 
 class LogCapture {
 public:
+    // Far above what any correct test logs (a few hundred kB at most).
+    static constexpr qsizetype maximumCharacters = 16 * 1024 * 1024;
+    static constexpr qsizetype maximumLines = 200000;
+
     LogCapture();
     ~LogCapture();
+    // The kept lines, then one line saying how many were not kept, if any.
     QStringList lines() const;
     bool contains(const QString &text) const; // any line containing text
     QString joined() const { return lines().join(u'\n'); }
@@ -17,5 +24,7 @@ public:
 private:
     mutable QMutex m_mutex;
     QStringList m_lines;
+    qsizetype m_characters = 0;
+    qsizetype m_dropped = 0;
     orvix::platform::log::Sink m_previous;
 };
