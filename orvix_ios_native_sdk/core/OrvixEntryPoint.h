@@ -50,8 +50,9 @@
 //   {"status": false}                 the user pressed Back; dismissed
 //   {"status": false}                 the downloaded archive cannot be opened (in the resident
 //                                     flow also after a wrong one-time password, which gets a
-//                                     page instead of an archive); the screen stays up with
-//                                     its error panel
+//                                     page instead of an archive), or holds more than one
+//                                     document or a document that is not a file; the screen
+//                                     stays up with its error panel
 //   {"status": false}                 resident flow: the backend did not take the record; the
 //                                     screen stays up
 //
@@ -97,7 +98,9 @@
 //   - the web-API flow's sign-in, token, download or submission step fails,
 //     or the resident flow's download fails: the screen shows a message or
 //     stops its spinner and waits for the user (Back then reports);
-//   - the archive holds no XML document, or one that does not parse;
+//   - the archive holds no XML document, or one that does not parse or lies
+//     beyond the kit's bounds (16 MiB, 256 levels of nesting, 256 attributes
+//     on one element, a million elements, no document type declaration);
 //   - orvixEntryDelegate is null when a report is made: that report is dropped.
 //
 // THREAD
