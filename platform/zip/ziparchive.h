@@ -13,6 +13,10 @@ namespace orvix::platform::zip {
 inline constexpr qint64 kMaxExtractedBytes = 100 * 1024 * 1024;
 // Upper bound on the entries of one archive.
 inline constexpr int kMaxEntries = 1000;
+// Upper bound on the size of an archive file the kit will open: far above a
+// real offline e-KYC archive (tens of kilobytes), and above a stored archive
+// of the largest document the kit accepts.
+inline constexpr qint64 kMaxArchiveBytes = 8 * 1024 * 1024;
 
 // Why an extraction failed, as far as the format tells.
 enum class UnzipFailure {
