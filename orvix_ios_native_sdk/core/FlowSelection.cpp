@@ -2,6 +2,7 @@
 
 #include "orvix_ios_native_sdk/core/OrvixEntryPoint.h"
 
+#include "platform/files/tempdir.h"
 #include "platform/log/log.h"
 
 #include <QRegularExpression>
@@ -84,6 +85,9 @@ void OrvixEntryPoint::addConfig(const QList<Config> &config)
 
 void OrvixEntryPoint::beginKYCFLow()
 {
+    // Private folders of processes that ended without removing theirs go
+    // now, once per process.
+    platform::files::removeStaleTemporaryDirectoriesOnce();
     if (!m_priorityMap || m_priorityMap->size() < 2) {
         reportToHost(failure(m_errorCode.value_or(QString())));
         return;

@@ -43,13 +43,11 @@ bool isPresent(const std::optional<QString> &field)
     return field && !field->isEmpty();
 }
 
-// A file, a link (not what it points to) or a whole folder.
+// A file, a link (not what it points to) or a whole folder in the private
+// folder; nothing at all once that folder is no longer the kit's own.
 bool removeWhateverIsAt(const QString &path)
 {
-    const QFileInfo info(path);
-    if (info.isDir() && !info.isSymLink())
-        return QDir(path).removeRecursively();
-    return QFile::remove(path) || !info.exists();
+    return platform::files::removeFromPrivateTemporaryDirectory(path);
 }
 
 // A fresh, empty folder only we can enter.

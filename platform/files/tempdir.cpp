@@ -5,13 +5,14 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QRegularExpression>
-#include <QSaveFile>
-#include <QTemporaryDir>
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <optional>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,11 +96,71 @@ bool hasEnded(const Marker &marker)
     return !marker.start.isEmpty() && !start.isEmpty() && marker.start != start;
 }
 
-// The marker inside `folder`, when it is a plain file of ours.
-std::optional<Marker> readMarker(const QString &folder)
+// A real folder of ours of mode 0700, the very one `fd` holds open.
+bool isHeldFolder(const QByteArray &path, int fd)
 {
-    const QByteArray path = QFile::encodeName(folder + u'/' + QLatin1String(ownerMarkerName));
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    struct stat at {}, held {};
+    if (fd < 0 || ::fstat(fd, &held) != 0 || ::lstat(path.constData(), &at) != 0)
+        return false;
+    return S_ISDIR(at.st_mode) && at.st_uid == ::geteuid() && (at.st_mode & 07777) == 0700
+        && at.st_dev == held.st_dev && at.st_ino == held.st_ino;
+}
+
+int openFolder(int at, const char *name)
+{
+    return ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+bool removeTree(int parent, const char *name);
+
+// Everything inside the folder `fd` holds; links go, their targets stay.
+bool emptyFolder(int fd)
+{
+    const int listing = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *dir = listing < 0 ? nullptr : ::fdopendir(listing);
+    if (!dir) {
+        if (listing >= 0)
+            ::close(listing);
+        return false;
+    }
+    bool ok = true;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        ok = removeTree(fd, entry->d_name) && ok;
+    }
+    ::closedir(dir);
+    return ok;
+}
+
+// The entry `name` of the folder `parent` holds, whatever it is.
+bool removeTree(int parent, const char *name)
+{
+    if (::unlinkat(parent, name, 0) == 0 || errno == ENOENT)
+        return true;
+    if (errno != EISDIR)
+        return false;
+    const int fd = openFolder(parent, name);
+    if (fd < 0)
+        return errno == ENOENT;
+    const bool emptied = emptyFolder(fd);
+    ::close(fd);
+    return emptied && (::unlinkat(parent, name, AT_REMOVEDIR) == 0 || errno == ENOENT);
+}
+
+// Empties the folder `fd` holds, then removes its name when that still
+// names it (an empty folder only, so a swap in between loses nothing).
+bool removeHeldFolder(const QByteArray &path, int fd)
+{
+    if (!emptyFolder(fd) || !isHeldFolder(path, fd))
+        return false;
+    return ::rmdir(path.constData()) == 0 || errno == ENOENT;
+}
+
+// The marker inside the folder `fd` holds, when it is a plain file of ours.
+std::optional<Marker> readMarker(int folder)
+{
+    const int fd = ::openat(folder, ownerMarkerName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return std::nullopt;
     struct stat st {};
@@ -113,10 +174,85 @@ std::optional<Marker> readMarker(const QString &folder)
     return parseMarker(text);
 }
 
-bool writeMarker(const QString &folder)
+bool writeAll(int fd, const QByteArray &bytes)
 {
-    QSaveFile file(folder + u'/' + QLatin1String(ownerMarkerName));
-    return file.open(QIODevice::WriteOnly) && file.write(ownerMarkerText(::getpid())) >= 0 && file.commit();
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno != EINTR)
+            return false;
+        done += n > 0 ? n : 0;
+    }
+    return true;
+}
+
+// Written whole under another name, then renamed: a sweeper never reads half.
+bool writeMarker(int folder)
+{
+    static const char partial[] = ".orvix-owner.new";
+    const int fd = ::openat(folder, partial, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const bool written = writeAll(fd, ownerMarkerText(::getpid()));
+    ::close(fd);
+    return written && ::renameat(folder, partial, folder, ownerMarkerName) == 0;
+}
+
+// The process's private folder: its path and the folder itself, held open.
+struct PrivateFolder {
+    QMutex mutex;
+    QByteArray path;
+    int fd = -1;
+
+    ~PrivateFolder() { release(true); }
+
+    bool usable() const { return isHeldFolder(path, fd); }
+
+    // Lets go of the folder; removes it with what it holds when asked and
+    // when it still passes the check.
+    void release(bool remove)
+    {
+        if (fd < 0)
+            return;
+        if (remove && usable())
+            removeHeldFolder(path, fd);
+        ::close(fd);
+        fd = -1;
+        path.clear();
+    }
+
+    bool make()
+    {
+        QByteArray name = QFile::encodeName(QDir(QDir::tempPath()).filePath(QStringLiteral("orvix-XXXXXX")));
+        if (!::mkdtemp(name.data()))
+            return false;
+        const int made = openFolder(AT_FDCWD, name.constData());
+        if (made < 0 || ::fchmod(made, 0700) != 0 || !isHeldFolder(name, made)) {
+            if (made >= 0)
+                ::close(made);
+            return false;
+        }
+        path = name;
+        fd = made;
+        writeMarker(fd);
+        return true;
+    }
+
+    // The name `file` has directly inside the folder, when the folder passes.
+    std::optional<QByteArray> nameInside(const QString &file) const
+    {
+        const QFileInfo info(file);
+        const QByteArray name = QFile::encodeName(info.fileName());
+        if (name.isEmpty() || name == "." || name == ".." || QFile::encodeName(QDir::cleanPath(info.path())) != path
+            || !usable())
+            return std::nullopt;
+        return name;
+    }
+};
+
+PrivateFolder &privateFolder()
+{
+    static PrivateFolder folder;
+    return folder;
 }
 
 } // namespace
@@ -136,37 +272,70 @@ int removeStaleTemporaryDirectories(const QString &base)
     for (const QString &name : names) {
         if (!pattern.match(name).hasMatch())
             continue;
-        const QString path = QDir(base).filePath(name);
-        struct stat st {};
-        if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode)
-            || st.st_uid != ::geteuid() || (st.st_mode & 07777) != 0700)
+        const QByteArray path = QFile::encodeName(QDir(base).filePath(name));
+        const int fd = openFolder(AT_FDCWD, path.constData());
+        if (fd < 0)
             continue;
-        const std::optional<Marker> marker = readMarker(path);
-        if (!marker || !hasEnded(*marker))
-            continue;
-        if (QDir(path).removeRecursively())
+        const std::optional<Marker> marker = isHeldFolder(path, fd) ? readMarker(fd) : std::nullopt;
+        if (marker && hasEnded(*marker) && removeHeldFolder(path, fd))
             ++removed;
+        ::close(fd);
     }
     return removed;
 }
 
+void removeStaleTemporaryDirectoriesOnce()
+{
+    static const int swept = removeStaleTemporaryDirectories(QDir::tempPath());
+    Q_UNUSED(swept);
+}
+
 QString privateTemporaryDirectory()
 {
-    static const bool swept = (removeStaleTemporaryDirectories(QDir::tempPath()), true);
-    Q_UNUSED(swept);
-    static QMutex mutex;
-    static QTemporaryDir dir(QDir(QDir::tempPath()).filePath(QStringLiteral("orvix-XXXXXX")));
-    QMutexLocker lock(&mutex);
-    if (!dir.isValid()) {
-        // A folder that does not exist: every write into it fails cleanly.
-        return QDir(QDir::tempPath()).filePath(QStringLiteral("orvix-unavailable"));
+    removeStaleTemporaryDirectoriesOnce();
+    PrivateFolder &folder = privateFolder();
+    QMutexLocker lock(&folder.mutex);
+    if (!folder.usable()) {
+        // Gone, or something else under its name: left as it is.
+        folder.release(false);
+        if (!folder.make()) {
+            // Under a file, not a folder: nothing can be written there.
+            return QStringLiteral("/dev/null/orvix-unavailable");
+        }
     }
-    if (!QFileInfo(dir.path()).isDir()) // removed under us
-        QDir().mkpath(dir.path());
-    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    if (!QFileInfo::exists(dir.path() + u'/' + QLatin1String(ownerMarkerName)))
-        writeMarker(dir.path());
-    return dir.path();
+    return QFile::decodeName(folder.path);
+}
+
+bool removeFromPrivateTemporaryDirectory(const QString &path)
+{
+    PrivateFolder &folder = privateFolder();
+    QMutexLocker lock(&folder.mutex);
+    const std::optional<QByteArray> name = folder.nameInside(path);
+    return name && removeTree(folder.fd, name->constData());
+}
+
+bool openInPrivateTemporaryDirectory(QFile &file)
+{
+    PrivateFolder &folder = privateFolder();
+    QMutexLocker lock(&folder.mutex);
+    const std::optional<QByteArray> name = folder.nameInside(file.fileName());
+    if (!name || !removeTree(folder.fd, name->constData()))
+        return false;
+    const int fd =
+        ::openat(folder.fd, name->constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    if (file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+        return true;
+    ::close(fd);
+    return false;
+}
+
+void removePrivateTemporaryDirectory()
+{
+    PrivateFolder &folder = privateFolder();
+    QMutexLocker lock(&folder.mutex);
+    folder.release(true);
 }
 
 } // namespace orvix::platform::files

@@ -4,14 +4,38 @@
 #include <QByteArray>
 #include <QString>
 
+class QFile;
+
 namespace orvix::platform::files {
 
-// A folder under QDir::tempPath() of mode 0700 with a random name, one per
-// process, removed when the program ends. Two programs of the same user
-// never share the fixed file names inside it. Before the first one is made,
-// such folders left behind by processes that ended without removing theirs
-// (killed, crashed) are removed.
+// A folder under QDir::tempPath() of mode 0700 with a random name, made when
+// first needed and emptied and removed when the program ends. Two programs of
+// the same user never share the fixed file names inside it. Each call checks
+// that the path is still the very folder made (not a link, ours, mode 0700,
+// same device and inode); when it is not, what is there is left untouched
+// and a new folder with a new name is made and returned. Nothing that is
+// returned can be written into when no folder can be made.
 QString privateTemporaryDirectory();
+
+// Removes `path`, a file, link or folder directly inside the current private
+// folder, through the folder held open: links are removed, never followed.
+// Does nothing when the path lies elsewhere or the folder fails the check.
+// True when nothing is left under that name.
+bool removeFromPrivateTemporaryDirectory(const QString &path);
+
+// Opens `file` (named by a path directly inside the current private folder)
+// as a new file for writing, through the folder held open; an earlier file
+// of that name is replaced. False when the folder fails the check.
+bool openInPrivateTemporaryDirectory(QFile &file);
+
+// What the end of the program does, callable earlier: empties and removes
+// the private folder when it passes the check; the next use makes a new one.
+void removePrivateTemporaryDirectory();
+
+// The first call in a process sweeps QDir::tempPath() with
+// removeStaleTemporaryDirectories(); later calls do nothing. The kit calls it
+// when a run starts, and the first private folder is made after it.
+void removeStaleTemporaryDirectoriesOnce();
 
 // The file in each private folder that names the process that made it.
 inline constexpr char ownerMarkerName[] = ".orvix-owner";

@@ -1,5 +1,7 @@
 #include "platform/net/transport.h"
 
+#include "platform/files/tempdir.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QHash>
@@ -563,7 +565,8 @@ struct Transfer::Private {
         }
         if (!downloadPath.isEmpty()) {
             downloadFile = std::make_unique<QFile>(downloadPath);
-            if (!downloadFile->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            // Checked now, when the first byte is to be written.
+            if (!files::openInPrivateTemporaryDirectory(*downloadFile)) {
                 stop = Stop::fileWrite;
                 return false;
             }
@@ -782,11 +785,10 @@ struct Transfer::Private {
         error = e;
         if (downloadFile) {
             downloadFile->close();
-            downloadFile->remove();
             downloadFile.reset();
-        } else if (!downloadPath.isEmpty()) {
-            QFile::remove(downloadPath);
         }
+        if (!downloadPath.isEmpty())
+            files::removeFromPrivateTemporaryDirectory(downloadPath);
         hopBody = QByteArray();
         finish();
     }

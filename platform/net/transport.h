@@ -55,7 +55,8 @@ class Transfer : public QObject {
 public:
     static constexpr int maximumRedirects = 16;
 
-    // downloadPath: when set, the final reply's body goes to this file.
+    // downloadPath: when set, the final reply's body goes to this file, a
+    // new one directly inside the private temporary folder.
     Transfer(URLRequest request, CookieStore *cookies, TransferLimits limits, QString downloadPath = {},
              QObject *parent = nullptr);
     ~Transfer() override;
