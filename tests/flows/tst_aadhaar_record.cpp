@@ -16,6 +16,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
 #include <QtTest>
@@ -402,8 +403,51 @@ void TestAadhaarRecord::archiveWithoutReplyTextIsReported()
 }
 
 enum class Stale { ended, running, idTakenLater, earlierBoot, otherPidSpace, thisProcess, noMarker, badMarker,
-                   markerIsLink, openMode, otherOwner, folderIsLink, otherName };
+                   markerIsLink, openMode, otherOwner, folderIsLink, otherName, runningWithoutBoot,
+                   runningWithoutStart, runningStartFromStat,
+                   // The kit's own folder, in use, replaced by the test:
+                   ownTurnedLink, ownTurnedOpenFolder, ownTurnedOtherFolder };
 Q_DECLARE_METATYPE(Stale)
+
+namespace {
+
+// What lies at `path`, links not followed: each entry's name, mode and bytes.
+QStringList snapshot(const QString &path)
+{
+    const auto describe = [](const QString &entry, const QString &name) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(entry).constData(), &st) != 0)
+            return QString();
+        QString text = name + ' ' + QString::number(st.st_mode, 8);
+        QFile file(entry);
+        if (S_ISREG(st.st_mode) && file.open(QIODevice::ReadOnly))
+            text += ' ' + QString::fromLatin1(file.readAll().toHex());
+        return text;
+    };
+    QStringList out{describe(path, ".")};
+    QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString entry = it.next();
+        out << describe(entry, entry.mid(path.size()));
+    }
+    std::sort(out.begin() + 1, out.end());
+    return out;
+}
+
+// Field 22 of /proc/<pid>/stat, when the process started; the name in
+// field 2 may hold blanks and parentheses, so fields count from the last ')'.
+QByteArray startTimeOf(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 22 - 3 ? fields.at(22 - 3) : QByteArray();
+}
+
+} // namespace
 
 void TestAadhaarRecord::staleFoldersGoOnlyWhenProvablyLeftOver_data()
 {
@@ -422,6 +466,14 @@ void TestAadhaarRecord::staleFoldersGoOnlyWhenProvablyLeftOver_data()
     QTest::newRow("folder of another user") << Stale::otherOwner << false;
     QTest::newRow("link named like a folder") << Stale::folderIsLink << false;
     QTest::newRow("another name") << Stale::otherName << false;
+    QTest::newRow("running process, no boot") << Stale::runningWithoutBoot << false;
+    QTest::newRow("running process, no start") << Stale::runningWithoutStart << false;
+    QTest::newRow("running process, start read here") << Stale::runningStartFromStat << false;
+    // Each time the next archive goes into a new folder of the kit's own;
+    // the other folder is neither used, changed nor emptied.
+    QTest::newRow("own folder turned link") << Stale::ownTurnedLink << false;
+    QTest::newRow("own folder turned open folder") << Stale::ownTurnedOpenFolder << false;
+    QTest::newRow("own folder turned other folder") << Stale::ownTurnedOtherFolder << false;
 }
 
 void TestAadhaarRecord::staleFoldersGoOnlyWhenProvablyLeftOver()
@@ -429,13 +481,65 @@ void TestAadhaarRecord::staleFoldersGoOnlyWhenProvablyLeftOver()
     QFETCH(Stale, kind);
     QFETCH(bool, removed);
     namespace files = platform::files;
+    const bool replacesOwn = kind == Stale::ownTurnedLink || kind == Stale::ownTurnedOpenFolder
+        || kind == Stale::ownTurnedOtherFolder;
     QTemporaryDir base;
     QVERIFY(base.isValid());
     const QString name = kind == Stale::otherName ? "orvix-abc" : "orvix-Ab12Cd";
-    const QString target = base.filePath(kind == Stale::folderIsLink ? "elsewhere" : name);
-    QVERIFY(QDir().mkpath(target));
+    QString target = base.filePath(kind == Stale::folderIsLink || replacesOwn ? "elsewhere" : name);
+    QVERIFY(QDir().mkpath(target + "/inner"));
     QVERIFY(writeFile(target + "/aadhaar.xml", "<OfflinePaperlessKyc/>"));
-    QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    QVERIFY(writeFile(target + "/inner/kept", "kept"));
+    QVERIFY(::chmod(QFile::encodeName(target).constData(),
+                    kind == Stale::ownTurnedLink ? 0755 : kind == Stale::ownTurnedOpenFolder ? 0777 : 0700)
+            == 0);
+
+    if (replacesOwn) {
+        // A run uses the kit's folder; then it is gone and something else
+        // takes its name (as root too, so owner and mode cannot be all).
+        const simulator::OfflineKycDocument doc = simulator::makeOfflineKycDocument();
+        const QVariantMap download{
+            {"status", "Success"},
+            {"eKycXML", QString::fromLatin1(simulator::makeOfflineKycArchive(simulator::offlineKycXml(doc),
+                                                                             "offlineaadhaar1.xml", "9736")
+                                                .toBase64())}};
+        const auto run = [&] {
+            auto s = screen();
+            QVERIFY(s);
+            s->clientInfo = orvix::clientInfo{sim::Backend::defaultCredential, "user-1", {}, {}};
+            s->urlComponent = m_sim.backendBaseUrl();
+            s->handleDownloadResponse(download);
+            QVERIFY(s->aadhaarModel);
+            QTRY_VERIFY(!s->userInfoView->isHidden());
+            QCOMPARE(s->usernameLbl->text(), doc.name);
+        };
+        run();
+        const QStringList contents = snapshot(target);
+        const QString own = files::privateTemporaryDirectory();
+        QVERIFY(QDir(own).removeRecursively());
+        if (kind == Stale::ownTurnedLink) {
+            QVERIFY(QFile::link(target, own));
+        } else {
+            QVERIFY(QDir().rename(target, own));
+            target = own;
+        }
+        run();
+        const QString next = files::privateTemporaryDirectory();
+        QVERIFY(next != own);
+        QCOMPARE(AadhaarRecordProcessing::temporaryDirectory(), next + '/');
+        struct stat st {};
+        QVERIFY(::lstat(QFile::encodeName(next).constData(), &st) == 0);
+        QVERIFY(S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 07777) == 0700);
+        QCOMPARE(snapshot(target), contents);
+
+        files::removePrivateTemporaryDirectory(); // as at exit
+        QVERIFY(!QFileInfo::exists(next));
+        QCOMPARE(snapshot(target), contents);
+        if (kind == Stale::ownTurnedLink)
+            QCOMPARE(QFileInfo(own).symLinkTarget(), target);
+        QVERIFY(QFile::remove(own) || QDir(own).removeRecursively());
+        return;
+    }
 
     QByteArray marker = files::ownerMarkerText(endedProcessId());
     const QByteArray running = files::ownerMarkerText(::getppid());
@@ -450,6 +554,12 @@ void TestAadhaarRecord::staleFoldersGoOnlyWhenProvablyLeftOver()
     case Stale::otherPidSpace: marker = replaceLine(marker, "space", "pid:[1]"); break;
     case Stale::thisProcess: marker = files::ownerMarkerText(::getpid()); break;
     case Stale::badMarker: marker = "pid " + QByteArray::number(endedProcessId()) + '\n'; break;
+    case Stale::runningWithoutBoot: marker = replaceLine(running, "boot", ""); break;
+    case Stale::runningWithoutStart: marker = replaceLine(running, "start", ""); break;
+    case Stale::runningStartFromStat:
+        marker = replaceLine(running, "start", startTimeOf(::getppid()));
+        QVERIFY(!startTimeOf(::getppid()).isEmpty());
+        break;
     default: break;
     }
     const QString markerPath = target + '/' + files::ownerMarkerName;
@@ -471,12 +581,16 @@ void TestAadhaarRecord::staleFoldersGoOnlyWhenProvablyLeftOver()
         QVERIFY(QFile::link(target, base.filePath(name)));
 
     const QStringList before = entriesOf(base.path());
+    const QStringList contents = snapshot(target);
     QCOMPARE(files::removeStaleTemporaryDirectories(base.path()), removed ? 1 : 0);
     QStringList expected = before;
     if (removed)
         expected.removeAll(name);
     QCOMPARE(entriesOf(base.path()), expected);
-    QCOMPARE(QFile::exists(target + "/aadhaar.xml"), !removed);
+    if (removed)
+        QVERIFY(!QFileInfo::exists(target));
+    else
+        QCOMPARE(snapshot(target), contents);
 
     if (kind == Stale::thisProcess) {
         // The kit's own folder names this process, so a start elsewhere keeps it.
