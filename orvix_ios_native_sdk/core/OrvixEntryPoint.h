@@ -157,6 +157,9 @@ public:
     // Registers the flows in order of preference (at least two).
     void addConfig(const QList<Config> &config);
     // Starts a run: health checks in order, then the first available flow.
+    // The first run of a process also removes the kit's private folders
+    // under QDir::tempPath() left by processes that ended without removing
+    // theirs (killed, crashed); those of running processes stay.
     void beginKYCFLow();
 
     // The user closed the DigiLocker sheet: reported as a failure.

@@ -108,7 +108,7 @@ bool isHeldFolder(const QByteArray &path, int fd)
 
 int openFolder(int at, const char *name)
 {
-    return ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
 }
 
 bool removeTree(int parent, const char *name);
@@ -229,6 +229,7 @@ struct PrivateFolder {
         if (made < 0 || ::fchmod(made, 0700) != 0 || !isHeldFolder(name, made)) {
             if (made >= 0)
                 ::close(made);
+            ::rmdir(name.constData()); // empty, so nothing of anyone's is lost
             return false;
         }
         path = name;

@@ -13,8 +13,9 @@ namespace orvix::platform::files {
 // the same user never share the fixed file names inside it. Each call checks
 // that the path is still the very folder made (not a link, ours, mode 0700,
 // same device and inode); when it is not, what is there is left untouched
-// and a new folder with a new name is made and returned. Nothing that is
-// returned can be written into when no folder can be made.
+// and a new folder with a new name is made and returned. When no folder can
+// be made, the path returned lies under a file: every write into it fails.
+// The first folder is made after the sweep below.
 QString privateTemporaryDirectory();
 
 // Removes `path`, a file, link or folder directly inside the current private
@@ -34,7 +35,7 @@ void removePrivateTemporaryDirectory();
 
 // The first call in a process sweeps QDir::tempPath() with
 // removeStaleTemporaryDirectories(); later calls do nothing. The kit calls it
-// when a run starts, and the first private folder is made after it.
+// when a run starts.
 void removeStaleTemporaryDirectoriesOnce();
 
 // The file in each private folder that names the process that made it.
@@ -48,8 +49,9 @@ QByteArray ownerMarkerText(qint64 pid);
 // (not a link) owned by this user with mode 0700, holding a marker file of
 // this user that names a process which no longer runs (or one from an
 // earlier boot, or an id now taken by a later process). Anything else,
-// a marker that cannot be read included, is left alone. Returns how many
-// folders went.
+// a marker that cannot be read included, is left alone. A folder is opened
+// once and emptied through that handle, links removed, never followed.
+// Returns how many folders went.
 int removeStaleTemporaryDirectories(const QString &base);
 
 } // namespace orvix::platform::files

@@ -9,10 +9,14 @@
 #include "orvix_ios_native_sdk/core/OrvixEntryPoint.h"
 #include "orvix_ios_native_sdk/core/internal/EndpointOverride.h"
 #include "orvix_ios_native_sdk/core/internal/EntryPointAccess.h"
+#include "platform/files/tempdir.h"
 #include "platform/net/session.h"
 #include "simulator/Simulator.h"
 
 #include <QtTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace orvix;
 using orvix::internal::EntryPointAccess;
@@ -40,13 +44,14 @@ private slots:
     void initTestCase();
     void init();
 
+    // First: the sweep of left-over private folders runs once per process.
+    void registrationRules();
     void checksRunOneAfterAnother();
     void firstAvailableAfterUnavailableIsChosen();
     void missingOrNonBooleanAvailabilityCountsAsUnavailable();
     void allUnavailableReportsEndpointsDown();
     void refusedCheckStopsTheRun();
     void unusableOrFailedChecksAreReported();
-    void registrationRules();
     void blankUserIdIsRefused();
     void apiFlowEndsSilently();
     void nextPriorityKey();
@@ -238,9 +243,28 @@ void TestFlowSelection::unusableOrFailedChecksAreReported()
 
 void TestFlowSelection::registrationRules()
 {
+    // The first run of the process, even one refused at once, removes the
+    // private folder a process that ended left behind, and makes none itself.
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QByteArray tmpdir = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+    const QString left = tmp.filePath("orvix-Ended1");
+    QVERIFY(QDir().mkdir(left) && QFile::setPermissions(left, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                                 | QFileDevice::ExeOwner));
+    const pid_t ended = ::fork();
+    if (ended == 0)
+        ::_exit(0);
+    QVERIFY(::waitpid(ended, nullptr, 0) == ended);
+    QFile marker(left + '/' + platform::files::ownerMarkerName);
+    QVERIFY(marker.open(QIODevice::WriteOnly) && marker.write(platform::files::ownerMarkerText(ended)) > 0);
+    marker.close();
+
     // Never registered: the empty message.
     auto none = makeEntryPoint();
     none->beginKYCFLow();
+    tmpdir.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", tmpdir);
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
     QCOMPARE(m_receiver->reports.size(), 1);
     QCOMPARE(message(m_receiver->reports[0]), QString());
     QVERIFY(m_receiver->reports[0].contains("error"));

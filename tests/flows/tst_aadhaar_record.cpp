@@ -514,6 +514,8 @@ void TestAadhaarRecord::staleFoldersGoOnlyWhenProvablyLeftOver()
             QCOMPARE(s->usernameLbl->text(), doc.name);
         };
         run();
+        if (QTest::currentTestFailed())
+            return;
         const QStringList contents = snapshot(target);
         const QString own = files::privateTemporaryDirectory();
         QVERIFY(QDir(own).removeRecursively());
@@ -524,6 +526,8 @@ void TestAadhaarRecord::staleFoldersGoOnlyWhenProvablyLeftOver()
             target = own;
         }
         run();
+        if (QTest::currentTestFailed())
+            return;
         const QString next = files::privateTemporaryDirectory();
         QVERIFY(next != own);
         QCOMPARE(AadhaarRecordProcessing::temporaryDirectory(), next + '/');
