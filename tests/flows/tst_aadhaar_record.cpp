@@ -513,35 +513,59 @@ void TestAadhaarRecord::staleFoldersGoOnlyWhenProvablyLeftOver()
             QTRY_VERIFY(!s->userInfoView->isHidden());
             QCOMPARE(s->usernameLbl->text(), doc.name);
         };
+        // The kit's folder is gone and the other folder takes its name.
+        QStringList names;
+        const auto replace = [&](const QString &own) {
+            QVERIFY(QDir(own).removeRecursively());
+            if (kind == Stale::ownTurnedLink) {
+                QVERIFY(QFile::link(target, own));
+            } else {
+                QVERIFY(QDir().rename(target, own));
+                target = own;
+            }
+            names << own;
+        };
         run();
         if (QTest::currentTestFailed())
             return;
         const QStringList contents = snapshot(target);
-        const QString own = files::privateTemporaryDirectory();
-        QVERIFY(QDir(own).removeRecursively());
-        if (kind == Stale::ownTurnedLink) {
-            QVERIFY(QFile::link(target, own));
-        } else {
-            QVERIFY(QDir().rename(target, own));
-            target = own;
-        }
+        const QString first = files::privateTemporaryDirectory();
+        replace(first);
+        if (QTest::currentTestFailed())
+            return;
         run();
         if (QTest::currentTestFailed())
             return;
-        const QString next = files::privateTemporaryDirectory();
-        QVERIFY(next != own);
-        QCOMPARE(AadhaarRecordProcessing::temporaryDirectory(), next + '/');
+        const QString second = files::privateTemporaryDirectory();
+        QVERIFY(second != first);
         struct stat st {};
-        QVERIFY(::lstat(QFile::encodeName(next).constData(), &st) == 0);
+        QVERIFY(::lstat(QFile::encodeName(second).constData(), &st) == 0);
         QVERIFY(S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 07777) == 0700);
+        QVERIFY(QFileInfo(second + '/' + files::ownerMarkerName).isFile());
         QCOMPARE(snapshot(target), contents);
 
+        // The same at the end of the program: the name is left alone.
+        replace(second);
+        if (QTest::currentTestFailed())
+            return;
         files::removePrivateTemporaryDirectory(); // as at exit
-        QVERIFY(!QFileInfo::exists(next));
         QCOMPARE(snapshot(target), contents);
         if (kind == Stale::ownTurnedLink)
-            QCOMPARE(QFileInfo(own).symLinkTarget(), target);
-        QVERIFY(QFile::remove(own) || QDir(own).removeRecursively());
+            QCOMPARE(QFileInfo(second).symLinkTarget(), target);
+
+        // A folder that passes goes with what it holds.
+        run();
+        if (QTest::currentTestFailed())
+            return;
+        const QString third = files::privateTemporaryDirectory();
+        QVERIFY(!names.contains(third));
+        QVERIFY(writeFile(third + "/left", "x") && QDir().mkpath(third + "/inner/deeper"));
+        QVERIFY(QFile::link(target, third + "/inner/link"));
+        files::removePrivateTemporaryDirectory();
+        QVERIFY(!QFileInfo::exists(third));
+        QCOMPARE(snapshot(target), contents);
+        for (const QString &name : std::as_const(names))
+            QVERIFY(QFile::remove(name) || QDir(name).removeRecursively());
         return;
     }
 
