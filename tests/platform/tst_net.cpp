@@ -294,6 +294,28 @@ void TestNet::downloadWritesAFileOnAWorkerThread()
     QTRY_VERIFY_WITH_TIMEOUT(out.has_value(), 15000);
     QVERIFY(out->error && out->error->isSessionTaskFailed());
     QVERIFY(out->fileURL.isEmpty());
+
+    // The private folder replaced by a link while the reply is on its way:
+    // nothing goes through the link; the next download is in a new folder.
+    QTemporaryDir elsewhere;
+    const QString folder = files::privateTemporaryDirectory();
+    RawServer swapping([&](const RawRequest &) {
+        QDir(folder).removeRecursively();
+        QFile::link(elsewhere.path(), folder);
+        return RawReply::http(200, "archive", "application/zip");
+    });
+    for (const QUrl &url : {swapping.url("/f"), server.url("/file")}) {
+        out.reset();
+        request.url = url;
+        Session::shared().download(request, [&](const DownloadResponse &r) { dispatch::asyncMain([&out, r] { out = r; }); });
+        QTRY_VERIFY_WITH_TIMEOUT(out.has_value(), 15000);
+        QCOMPARE(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    }
+    QVERIFY(QFileInfo(folder).isSymLink());
+    QVERIFY(!out->error);
+    QVERIFY(QFileInfo(out->fileURL).path() != folder);
+    QVERIFY(QFile::remove(out->fileURL));
+    QVERIFY(QFile::remove(folder));
 }
 
 void TestNet::cookiesAreSharedAcrossRequests()
