@@ -7,6 +7,7 @@
 #include "orvix_ios_native_sdk/document/AadhaarHelper.h"
 #include "orvix_ios_native_sdk/flows/TermsConditionVC.h"
 #include "platform/dispatch/dispatch.h"
+#include "platform/files/tempdir.h"
 #include "platform/log/log.h"
 #include "platform/ui/keyboardmanager.h"
 #include "platform/ui/view.h"
@@ -16,7 +17,7 @@
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
+#include <QFile>
 
 namespace orvix {
 
@@ -505,11 +506,11 @@ void NewAadhaarFlowVC::handleDownloadResponse(const QVariant &reply)
         return;
     }
     const QString path = archivePath();
-    QFile::remove(path);
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
+    // Through the private folder held open, never through a link.
+    QFile file(path);
+    if (platform::files::openInPrivateTemporaryDirectory(file)) {
         file.write(archive);
-        file.commit();
+        file.close();
     }
     openArchive(path);
 }
