@@ -197,7 +197,9 @@ bool writeMarker(int folder)
     return written && ::renameat(folder, partial, folder, ownerMarkerName) == 0;
 }
 
-// The process's private folder: its path and the folder itself, held open.
+// The process's private folder: its path and the folder itself, held open,
+// so that its device and inode cannot pass to another folder while we check
+// by them, and so that clean-up works on the folder, not on its name.
 struct PrivateFolder {
     QMutex mutex;
     QByteArray path;

@@ -565,7 +565,7 @@ struct Transfer::Private {
         }
         if (!downloadPath.isEmpty()) {
             downloadFile = std::make_unique<QFile>(downloadPath);
-            // Checked now, when the first byte is to be written.
+            // The folder is checked now: it may have gone since the request.
             if (!files::openInPrivateTemporaryDirectory(*downloadFile)) {
                 stop = Stop::fileWrite;
                 return false;
