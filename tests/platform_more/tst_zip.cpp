@@ -363,6 +363,13 @@ private slots:
         QTest::newRow("ZIP64 locator past a decoy directory")
             << withPipe.local + withPipe.directory() + records + clean.directory() + ends.mid(ends.size() - 42, 20) + end
             << UnzipFailure::unsafeEntry;
+        // libarchive names entries by their local headers, in data order.
+        QByteArray renamed = clean.plain();
+        renamed.replace(30, 11, "offline.xmm");
+        QTest::newRow("local name not the directory's") << renamed << UnzipFailure::damaged;
+        Parts swapped = clean;
+        swapped.records.swapItemsAt(0, 1);
+        QTest::newRow("directory out of the data's order") << swapped.plain() << UnzipFailure::damaged;
         QTest::newRow("ZIP64 directory size of 2^63") << clean.zip64(quint64(1) << 63) << UnzipFailure::damaged;
         QTest::newRow("ZIP64 directory size of 2^64 - 1") << clean.zip64(~quint64(0)) << UnzipFailure::damaged;
 
