@@ -13,10 +13,10 @@
 #include "platform/net/encoding.h"
 #include "platform/zip/ziparchive.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QBuffer>
 #include <QImage>
 #include <QImageReader>
 #include <QJsonDocument>

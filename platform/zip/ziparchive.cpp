@@ -300,8 +300,9 @@ bool unzipFileAtPath(const QString &path, const QString &destination, bool prese
     const QByteArray passwordBytes = password ? password->toUtf8() : QByteArray();
 
     // The directory as read here, before libarchive reads any entry: its
-    // count is bounded, its types are checked, and libarchive must list the
-    // same names in the same order.
+    // count is bounded, its types are checked (libarchive hands a FIFO over
+    // as a regular file), and libarchive must list the same names in the
+    // same order.
     internal::Directory directory;
     {
         QFile file(path);

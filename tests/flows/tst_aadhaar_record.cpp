@@ -246,6 +246,25 @@ void TestAadhaarRecord::photographMayBeWrapped()
     s->showUserInfo();
     QVERIFY(s->profilePic->image().isNull());
     QCOMPARE(s->usernameLbl->text(), doc.name);
+
+    // A large one is decoded no larger than it is shown; one claiming more
+    // pixels than a photograph has is not decoded at all.
+    const auto png = [](QSize size) {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(Qt::gray);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return QString::fromLatin1(bytes.toBase64());
+    };
+    s->aadhaarModel->uidData()->setPht(png(QSize(2048, 1536)));
+    s->showUserInfo();
+    QCOMPARE(s->profilePic->image().size(), QSize(1024, 768));
+    s->aadhaarModel->uidData()->setPht(png(QSize(4097, 4096)));
+    s->showUserInfo();
+    QVERIFY(s->profilePic->image().isNull());
+    QCOMPARE(s->usernameLbl->text(), doc.name);
 }
 
 void TestAadhaarRecord::unusableDocumentsStopSilently_data()
