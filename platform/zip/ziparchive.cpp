@@ -84,8 +84,9 @@ UnzipFailure classify(archive *a)
     return UnzipFailure::damaged;
 }
 
-// The zip format alone, read through its central directory.
-Reader openReader(const QString &path, const QByteArray &password, QString *why)
+// The zip format alone, read through its central directory, from the bytes
+// the directory walk read: both see the same archive.
+Reader openReader(const QByteArray &bytes, const QByteArray &password, QString *why)
 {
     Reader a(archive_read_new());
     if (!a) {
@@ -95,7 +96,7 @@ Reader openReader(const QString &path, const QByteArray &password, QString *why)
     archive_read_support_format_zip_seekable(a.get());
     if (!password.isEmpty())
         archive_read_add_passphrase(a.get(), password.constData());
-    if (archive_read_open_filename(a.get(), QFile::encodeName(path).constData(), 64 * 1024) != ARCHIVE_OK) {
+    if (archive_read_open_memory(a.get(), bytes.constData(), size_t(bytes.size())) != ARCHIVE_OK) {
         *why = libraryText(a.get());
         return {};
     }
@@ -303,18 +304,18 @@ bool unzipFileAtPath(const QString &path, const QString &destination, bool prese
     // count is bounded, its types are checked (libarchive hands a FIFO over
     // as a regular file), and libarchive must list the same names in the
     // same order.
-    internal::Directory directory;
+    QByteArray bytes;
     {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
             return fail(error, UnzipFailure::fileAccess,
                         QStringLiteral("Cannot open the archive %1: %2").arg(path, file.errorString()));
-        const QByteArray bytes = file.read(kMaxArchiveBytes + 1);
-        if (bytes.size() > kMaxArchiveBytes) // grew since it was measured
-            return fail(error, UnzipFailure::unsafeEntry,
-                        QStringLiteral("The archive %1 is larger than the allowed %2 bytes").arg(path).arg(kMaxArchiveBytes));
-        directory = internal::walkCentralDirectory(bytes, maxEntries);
+        bytes = file.read(qMin(file.size(), kMaxArchiveBytes) + 1);
     }
+    if (bytes.size() > kMaxArchiveBytes) // grew since it was measured
+        return fail(error, UnzipFailure::unsafeEntry,
+                    QStringLiteral("The archive %1 is larger than the allowed %2 bytes").arg(path).arg(kMaxArchiveBytes));
+    const internal::Directory directory = internal::walkCentralDirectory(bytes, maxEntries);
     if (directory.failure == internal::WalkFailure::tooManyEntries)
         return fail(error, UnzipFailure::unsafeEntry,
                     QStringLiteral("The archive %1 holds more than the allowed %2 entries: %3")
@@ -344,7 +345,7 @@ bool unzipFileAtPath(const QString &path, const QString &destination, bool prese
     {
         NameTree names;
         QString why;
-        Reader a = openReader(path, passwordBytes, &why);
+        Reader a = openReader(bytes, passwordBytes, &why);
         if (!a)
             return fail(error, UnzipFailure::damaged, QStringLiteral("Cannot open the archive %1: %2").arg(path, why));
         archive_entry *entry = nullptr;
@@ -390,7 +391,7 @@ bool unzipFileAtPath(const QString &path, const QString &destination, bool prese
         return fail(error, UnzipFailure::fileAccess, QStringLiteral("The destination %1 cannot be used").arg(destination));
 
     // Second pass: the data, staged under temporary names.
-    Reader a = openReader(path, passwordBytes, &why);
+    Reader a = openReader(bytes, passwordBytes, &why);
     if (!a)
         return fail(error, UnzipFailure::damaged, QStringLiteral("Cannot open the archive %1: %2").arg(path, why));
     const auto readFailure = [&](const Planned &entry) {
