@@ -1,7 +1,7 @@
 // Archive processing as an Aadhaar screen does it after the download (unzip
 // with the share code, read the XML file, convert, build the record), beside
 // a plain libarchive extraction plus a plain QXmlStreamReader pass over the
-// same bytes, for a realistic archive and a 10 MB one, each in the
+// same bytes, for a realistic archive and one near the size bound, each in the
 // traditional and the AES form. The machines are shared, so the ratios at
 // the end are of CPU time. Then hostile documents the kit must refuse
 // quickly: their CPU time, and the peak memory above the run's start. Last,
@@ -67,11 +67,12 @@ QByteArray realisticXml()
     return simulator::offlineKycXml(simulator::makeOfflineKycDocument(options), -1);
 }
 
-// About 10 MB: many residents' blocks one after the other inside one record.
+// Near the size bound (4 MiB): many residents' blocks one after the other
+// inside one record.
 QByteArray largeXml()
 {
     QByteArray blocks;
-    for (quint32 seed = 1; blocks.size() < 10 * 1024 * 1024; ++seed) {
+    for (quint32 seed = 1; blocks.size() < orvix::DocumentBounds::maxBytes - 256 * 1024; ++seed) {
         simulator::OfflineKycOptions options;
         options.seed = seed;
         const QByteArray one = simulator::offlineKycXml(simulator::makeOfflineKycDocument(options), 2);
