@@ -99,8 +99,10 @@
 //     or the resident flow's download fails: the screen shows a message or
 //     stops its spinner and waits for the user (Back then reports);
 //   - the archive holds no XML document, or one that does not parse or lies
-//     beyond the kit's bounds (16 MiB, 256 levels of nesting, 256 attributes
-//     on one element, a million elements, no document type declaration);
+//     beyond the kit's bounds (4 MiB, 4,096 elements, 32 levels of nesting,
+//     64 attributes on one element, values of 4,096 characters, texts of
+//     3 MiB, names of 256 characters, 1,024 distinct names, no document type
+//     declaration);
 //   - orvixEntryDelegate is null when a report is made: that report is dropped.
 //
 // THREAD

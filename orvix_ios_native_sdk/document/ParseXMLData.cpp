@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QSet>
 #include <QStringDecoder>
 #include <QStringView>
 #include <QXmlStreamReader>
@@ -327,71 +328,168 @@ private:
 
 ParseXMLData::ParseXMLData(const QString &xml) : m_xml(xml) {}
 
-QString documentBeyondBounds(QStringView xml)
+namespace {
+
+bool isXmlSpace(QChar c)
 {
-    using B = DocumentBounds;
-    if (xml.size() > B::maxBytes)
-        return QStringLiteral("the document is longer than %1 characters").arg(B::maxBytes);
-    const qsizetype n = xml.size();
-    qint64 elements = 0;
-    int depth = 0;
-    // Skips past `close` from `from`; false when it never comes (the parser
-    // then fails at the same place, so nothing after it is parsed either).
-    const auto skipPast = [&](qsizetype &at, qsizetype from, QStringView close) {
-        const qsizetype end = xml.indexOf(close, from);
+    return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
+}
+
+// One pass over the markup, each bound checked as soon as it can be broken.
+class BoundsScan {
+public:
+    explicit BoundsScan(QStringView xml) : m_xml(xml) {}
+
+    QString run()
+    {
+        using B = DocumentBounds;
+        if (m_xml.size() > B::maxBytes)
+            return QStringLiteral("the document is longer than %1 characters").arg(B::maxBytes);
+        qsizetype textFrom = -1; // where the text since the last tag began, inside the root
+        for (qsizetype at = 0; (at = m_xml.indexOf(u'<', at)) >= 0;) {
+            const QStringView rest = m_xml.sliced(at);
+            if (rest.startsWith(u"<!--")) {
+                if (!skipPast(at, at + 4, u"-->"))
+                    return unreadable();
+            } else if (rest.startsWith(u"<![CDATA[")) {
+                if (!skipPast(at, at + 9, u"]]>"))
+                    return unreadable();
+            } else if (rest.startsWith(u"<?")) {
+                if (!skipPast(at, at + 2, u"?>"))
+                    return unreadable();
+            } else if (rest.startsWith(u"<!DOCTYPE")) {
+                return QStringLiteral("the document declares a document type");
+            } else if (rest.startsWith(u"<!")) {
+                return unreadable();
+            } else {
+                // A tag: the text before it ends here. Comments, sections and
+                // instructions inside it count as text, since the parser joins
+                // the pieces around them.
+                if (textFrom >= 0 && at - textFrom > B::maxTextLength)
+                    return QStringLiteral("a text is longer than %1 characters").arg(B::maxTextLength);
+                const QString why = rest.startsWith(u"</") ? endTag(at) : startTag(at);
+                if (!why.isEmpty())
+                    return why;
+                textFrom = m_depth > 0 ? at : -1;
+            }
+        }
+        return {};
+    }
+
+private:
+    static QString unreadable() { return QStringLiteral("the document is not well-formed"); }
+
+    // Moves `at` past `close`, searched from `from`; false when it never comes.
+    bool skipPast(qsizetype &at, qsizetype from, QStringView close) const
+    {
+        const qsizetype end = m_xml.indexOf(close, from);
         if (end < 0)
             return false;
         at = end + close.size();
         return true;
-    };
-    for (qsizetype at = 0; (at = xml.indexOf(u'<', at)) >= 0;) {
-        const QStringView rest = xml.sliced(at);
-        if (rest.startsWith(u"<!--")) {
-            if (!skipPast(at, at + 4, u"-->"))
+    }
+
+    void skipSpace(qsizetype &k) const
+    {
+        while (k < m_xml.size() && isXmlSpace(m_xml[k]))
+            ++k;
+    }
+
+    // A name up to a blank, '=', '/', '>' or '<'; its length and the count
+    // of distinct names checked.
+    QString name(qsizetype &k, QStringView *out)
+    {
+        const qsizetype from = k;
+        while (k < m_xml.size()) {
+            const QChar c = m_xml[k];
+            if (isXmlSpace(c) || c == u'=' || c == u'/' || c == u'>' || c == u'<')
+                break;
+            ++k;
+        }
+        *out = m_xml.sliced(from, k - from);
+        if (out->isEmpty())
+            return unreadable();
+        if (out->size() > DocumentBounds::maxNameLength)
+            return QStringLiteral("a name is longer than %1 characters").arg(DocumentBounds::maxNameLength);
+        m_names.insert(*out);
+        if (m_names.size() > DocumentBounds::maxDistinctNames)
+            return QStringLiteral("the document has more than %1 distinct names").arg(DocumentBounds::maxDistinctNames);
+        return {};
+    }
+
+    // From the '<' of a start tag past its '>'.
+    QString startTag(qsizetype &at)
+    {
+        using B = DocumentBounds;
+        if (++m_elements > B::maxElements)
+            return QStringLiteral("the document has more than %1 elements").arg(B::maxElements);
+        qsizetype k = at + 1;
+        QStringView element;
+        if (QString why = name(k, &element); !why.isEmpty())
+            return why;
+        int attributes = 0;
+        for (;;) {
+            const qsizetype before = k;
+            skipSpace(k);
+            if (k >= m_xml.size())
+                return unreadable();
+            if (m_xml[k] == u'>') {
+                if (++m_depth > B::maxDepth)
+                    return QStringLiteral("the document nests more than %1 elements deep").arg(B::maxDepth);
+                at = k + 1;
                 return {};
-        } else if (rest.startsWith(u"<![CDATA[")) {
-            if (!skipPast(at, at + 9, u"]]>"))
-                return {};
-        } else if (rest.startsWith(u"<?")) {
-            if (!skipPast(at, at + 2, u"?>"))
-                return {};
-        } else if (rest.startsWith(u"<!DOCTYPE")) {
-            return QStringLiteral("the document declares a document type");
-        } else if (rest.startsWith(u"<!")) {
-            return {}; // not well-formed
-        } else if (rest.startsWith(u"</")) {
-            if (!skipPast(at, at + 2, u">"))
-                return {};
-            depth = qMax(0, depth - 1);
-        } else {
-            if (++elements > B::maxElements)
-                return QStringLiteral("the document has more than %1 elements").arg(B::maxElements);
-            // The start tag: '=' outside the quoted values counts its attributes.
-            int attributes = 0;
-            qsizetype k = at + 1;
-            for (;; ++k) {
-                if (k >= n)
-                    return {};
-                const char16_t c = xml[k].unicode();
-                if (c == u'"' || c == u'\'') {
-                    k = xml.indexOf(QChar(c), k + 1);
-                    if (k < 0)
-                        return {};
-                } else if (c == u'=') {
-                    if (++attributes > B::maxAttributes)
-                        return QStringLiteral("an element has more than %1 attributes").arg(B::maxAttributes);
-                } else if (c == u'>') {
-                    break;
-                } else if (c == u'<') {
-                    return {};
-                }
             }
-            if (xml[k - 1] != u'/' && ++depth > B::maxDepth)
-                return QStringLiteral("the document nests more than %1 elements deep").arg(B::maxDepth);
-            at = k + 1;
+            if (m_xml[k] == u'/') {
+                if (k + 1 >= m_xml.size() || m_xml[k + 1] != u'>')
+                    return unreadable();
+                at = k + 2;
+                return {};
+            }
+            if (k == before) // attributes are set apart by blanks
+                return unreadable();
+            QStringView attribute;
+            if (QString why = name(k, &attribute); !why.isEmpty())
+                return why;
+            if (++attributes > B::maxAttributes)
+                return QStringLiteral("an element has more than %1 attributes").arg(B::maxAttributes);
+            skipSpace(k);
+            if (k >= m_xml.size() || m_xml[k] != u'=')
+                return unreadable();
+            ++k;
+            skipSpace(k);
+            if (k >= m_xml.size() || (m_xml[k] != u'"' && m_xml[k] != u'\''))
+                return unreadable();
+            const qsizetype close = m_xml.indexOf(m_xml[k], k + 1);
+            if (close < 0)
+                return unreadable();
+            if (close - k - 1 > B::maxAttributeLength)
+                return QStringLiteral("an attribute value is longer than %1 characters").arg(B::maxAttributeLength);
+            k = close + 1;
         }
     }
-    return {};
+
+    // From the '<' of an end tag past its '>'.
+    QString endTag(qsizetype &at)
+    {
+        const qsizetype close = m_xml.indexOf(u'>', at + 2);
+        if (close < 0)
+            return unreadable();
+        m_depth = qMax(0, m_depth - 1);
+        at = close + 1;
+        return {};
+    }
+
+    QStringView m_xml;
+    qint64 m_elements = 0;
+    int m_depth = 0;
+    QSet<QStringView> m_names;
+};
+
+} // namespace
+
+QString documentBeyondBounds(QStringView xml)
+{
+    return BoundsScan(xml).run();
 }
 
 std::optional<QString> readBoundedDocument(const QString &path, QString *why, qint64 *bytes)

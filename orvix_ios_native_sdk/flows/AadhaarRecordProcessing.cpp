@@ -13,10 +13,12 @@
 #include "platform/net/encoding.h"
 #include "platform/zip/ziparchive.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QImageReader>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRecursiveMutex>
@@ -57,6 +59,51 @@ bool emptyFolder(const QString &path)
         return false;
     const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
     return QDir().mkpath(path) && QFile::setPermissions(path, ownerOnly);
+}
+
+// Why the record panel could not show the record within the document
+// bounds, or empty: each text it shows is at most an attribute value long,
+// also where the document gave it as element text.
+QString shownTextBeyondBounds(const OfflinePaperlessKyc &record)
+{
+    const std::shared_ptr<UidData> uid = record.uidData();
+    if (!uid)
+        return {};
+    QList<std::pair<const char *, const std::optional<QString> *>> shown;
+    if (const std::shared_ptr<Poi> poi = uid->poi())
+        shown = {{"name", &poi->name()}, {"dob", &poi->dob()}};
+    if (const std::shared_ptr<Poa> poa = uid->poa()) {
+        shown += {{"careof", &poa->careof()}, {"house", &poa->house()}, {"landmark", &poa->landmark()},
+                  {"loc", &poa->loc()}, {"street", &poa->street()}, {"po", &poa->po()},
+                  {"subdist", &poa->subdist()}, {"dist", &poa->dist()}, {"pc", &poa->pc()},
+                  {"state", &poa->state()}, {"country", &poa->country()}};
+    }
+    for (const auto &[key, value] : shown) {
+        if (*value && (*value)->size() > DocumentBounds::maxAttributeLength)
+            return QStringLiteral("its \"%1\" is longer than %2 characters")
+                .arg(QLatin1String(key))
+                .arg(DocumentBounds::maxAttributeLength);
+    }
+    return {};
+}
+
+// The photograph, decoded at most to the size it is shown at; none when it
+// claims more pixels than a photograph has.
+QImage photograph(const QByteArray &bytes)
+{
+    constexpr qint64 maxPixels = 4096 * 4096;
+    constexpr int shownSide = 1024;
+    if (bytes.isEmpty())
+        return {};
+    QBuffer buffer;
+    buffer.setData(bytes);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    if (!size.isValid() || qint64(size.width()) * size.height() > maxPixels)
+        return {};
+    if (size.width() > shownSide || size.height() > shownSide)
+        reader.setScaledSize(size.scaled(shownSide, shownSide, Qt::KeepAspectRatio));
+    return reader.read();
 }
 
 } // namespace
@@ -198,6 +245,10 @@ void AadhaarRecordProcessing::processOfflineXML(const std::optional<QString> &pa
             return;
         }
         record = std::make_shared<OfflinePaperlessKyc>(root.toObject().toVariantMap());
+        if (const QString why = shownTextBeyondBounds(*record); !why.isEmpty()) {
+            line(QStringLiteral("The record cannot be shown: ") + why);
+            return;
+        }
 
         QFile zip(archivePath());
         if (zip.open(QIODevice::ReadOnly))
@@ -247,7 +298,7 @@ void AadhaarRecordProcessing::showUserInfo()
                                        QByteArray::IgnoreBase64DecodingErrors)
             .decoded;
     if (profilePic)
-        profilePic->setImage(photo.isEmpty() ? QImage() : QImage::fromData(photo));
+        profilePic->setImage(photograph(photo));
     if (usernameLbl)
         usernameLbl->setText(poi ? poi->name().value_or(QString()) : QString());
     if (dobLbl)

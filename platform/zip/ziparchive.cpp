@@ -1,11 +1,11 @@
 #include "platform/zip/ziparchive.h"
+#include "platform/zip/internal/centraldirectory.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QStringList>
 #include <QTemporaryFile>
-#include <QtEndian>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -84,8 +84,9 @@ UnzipFailure classify(archive *a)
     return UnzipFailure::damaged;
 }
 
-// The zip format alone, read through its central directory.
-Reader openReader(const QString &path, const QByteArray &password, QString *why)
+// The zip format alone, read through its central directory, from the bytes
+// the directory walk read: both see the same archive.
+Reader openReader(const QByteArray &bytes, const QByteArray &password, QString *why)
 {
     Reader a(archive_read_new());
     if (!a) {
@@ -95,7 +96,7 @@ Reader openReader(const QString &path, const QByteArray &password, QString *why)
     archive_read_support_format_zip_seekable(a.get());
     if (!password.isEmpty())
         archive_read_add_passphrase(a.get(), password.constData());
-    if (archive_read_open_filename(a.get(), QFile::encodeName(path).constData(), 64 * 1024) != ARCHIVE_OK) {
+    if (archive_read_open_memory(a.get(), bytes.constData(), size_t(bytes.size())) != ARCHIVE_OK) {
         *why = libraryText(a.get());
         return {};
     }
@@ -135,73 +136,6 @@ std::optional<QStringList> cleanPath(const QString &name, bool *isDirectory, QSt
         return std::nullopt;
     }
     return parts;
-}
-
-// The first entry of the central directory made on Unix whose file type is
-// neither file, folder nor link, as "why". libarchive hands a FIFO over as a
-// regular file, so the types are read here, from the directory itself.
-// False with why when the directory cannot be found.
-bool findSpecialEntry(const QString &path, QString *why, QString *special)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *why = file.errorString();
-        return false;
-    }
-    const qint64 size = file.size();
-    const qint64 tailStart = qMax<qint64>(0, size - (22 + 0xFFFF));
-    file.seek(tailStart);
-    const QByteArray tail = file.readAll();
-    const qsizetype end = tail.lastIndexOf(QByteArrayView("PK\x05\x06"));
-    if (end < 0 || end + 22 > tail.size()) {
-        *why = QStringLiteral("no central directory");
-        return false;
-    }
-    const auto u16 = [](const QByteArray &b, qsizetype at) { return qFromLittleEndian<quint16>(b.constData() + at); };
-    const auto u32 = [](const QByteArray &b, qsizetype at) { return qFromLittleEndian<quint32>(b.constData() + at); };
-    qint64 directoryEnd = tailStart + end;
-    quint64 count = u16(tail, end + 10);
-    quint64 directorySize = u32(tail, end + 12);
-    if (count == 0xFFFF || directorySize == 0xFFFFFFFF) { // ZIP64: its own end record comes before
-        const qsizetype locator = end - 20;
-        if (locator < 0 || !tail.mid(locator, 4).startsWith("PK\x06\x07")) {
-            *why = QStringLiteral("no ZIP64 central directory");
-            return false;
-        }
-        const qint64 record = qint64(qFromLittleEndian<quint64>(tail.constData() + locator + 8));
-        file.seek(record);
-        const QByteArray z = file.read(56);
-        if (z.size() < 56 || !z.startsWith("PK\x06\x06")) {
-            *why = QStringLiteral("no ZIP64 central directory");
-            return false;
-        }
-        count = qFromLittleEndian<quint64>(z.constData() + 32);
-        directorySize = qFromLittleEndian<quint64>(z.constData() + 40);
-        directoryEnd = record;
-    }
-    // Measured back from its end, so data put before the archive does not matter.
-    const qint64 directoryStart = directoryEnd - qint64(directorySize);
-    if (directorySize > 64 * 1024 * 1024 || directoryStart < 0 || !file.seek(directoryStart)) {
-        *why = QStringLiteral("a central directory out of place");
-        return false;
-    }
-    const QByteArray directory = file.read(qint64(directorySize));
-    qsizetype at = 0;
-    for (quint64 i = 0; i < count; ++i) {
-        if (at + 46 > directory.size() || !directory.mid(at, 4).startsWith("PK\x01\x02")) {
-            *why = QStringLiteral("a central directory that does not add up");
-            return false;
-        }
-        const quint8 madeOn = quint8(directory.at(at + 5));
-        const quint32 type = (u32(directory, at + 38) >> 16) & 0170000;
-        const int nameLength = u16(directory, at + 28);
-        if (madeOn == 3 && type != 0 && type != 0100000 && type != 0040000 && type != 0120000) {
-            *special = QString::fromUtf8(directory.mid(at + 46, nameLength));
-            return true;
-        }
-        at += 46 + nameLength + u16(directory, at + 30) + u16(directory, at + 32);
-    }
-    return true;
 }
 
 // One extraction: what it created, so a failure can take it back.
@@ -361,14 +295,57 @@ bool unzipFileAtPath(const QString &path, const QString &destination, bool prese
         return fail(error, UnzipFailure::fileAccess, QStringLiteral("The archive %1 is not a file").arg(path));
     if (archiveInfo.size() == 0)
         return fail(error, UnzipFailure::damaged, QStringLiteral("The archive %1 is empty").arg(path));
+    if (archiveInfo.size() > kMaxArchiveBytes)
+        return fail(error, UnzipFailure::unsafeEntry,
+                    QStringLiteral("The archive %1 is larger than the allowed %2 bytes").arg(path).arg(kMaxArchiveBytes));
     const QByteArray passwordBytes = password ? password->toUtf8() : QByteArray();
+
+    // The directory as read here, before libarchive reads any entry: its
+    // count is bounded, its types are checked (libarchive hands a FIFO over
+    // as a regular file), and libarchive must list the same names in the
+    // same order.
+    QByteArray bytes;
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return fail(error, UnzipFailure::fileAccess,
+                        QStringLiteral("Cannot open the archive %1: %2").arg(path, file.errorString()));
+        bytes = file.read(qMin(file.size(), kMaxArchiveBytes) + 1);
+    }
+    if (bytes.size() > kMaxArchiveBytes) // grew since it was measured
+        return fail(error, UnzipFailure::unsafeEntry,
+                    QStringLiteral("The archive %1 is larger than the allowed %2 bytes").arg(path).arg(kMaxArchiveBytes));
+    const internal::Directory directory = internal::walkCentralDirectory(bytes, maxEntries);
+    if (directory.failure == internal::WalkFailure::tooManyEntries)
+        return fail(error, UnzipFailure::unsafeEntry,
+                    QStringLiteral("The archive %1 holds more than the allowed %2 entries: %3")
+                        .arg(path)
+                        .arg(maxEntries)
+                        .arg(directory.why));
+    if (directory.failure != internal::WalkFailure::none)
+        return fail(error, UnzipFailure::damaged, QStringLiteral("The archive %1 cannot be read: %2").arg(path, directory.why));
+    for (const internal::DirectoryEntry &entry : directory.entries) {
+        if (entry.isSpecial())
+            return fail(error, UnzipFailure::unsafeEntry,
+                        QStringLiteral("The entry \"%1\" is not a file or a folder").arg(QString::fromUtf8(entry.name)));
+    }
+    const auto disagrees = [&](qsizetype index, archive_entry *entry) {
+        if (index >= qsizetype(directory.entries.size()))
+            return true;
+        // libarchive turns the backslashes of DOS-made names into slashes.
+        const auto same = [](QByteArray stored, const char *given) {
+            return given && stored.replace('\\', '/') == QByteArray(given).replace('\\', '/');
+        };
+        const QByteArray &name = directory.entries[size_t(index)].name;
+        return !same(name, archive_entry_pathname(entry)) && !same(name, archive_entry_pathname_utf8(entry));
+    };
 
     // First pass: every entry is checked before anything is written.
     std::vector<Planned> plan;
     {
         NameTree names;
         QString why;
-        Reader a = openReader(path, passwordBytes, &why);
+        Reader a = openReader(bytes, passwordBytes, &why);
         if (!a)
             return fail(error, UnzipFailure::damaged, QStringLiteral("Cannot open the archive %1: %2").arg(path, why));
         archive_entry *entry = nullptr;
@@ -385,6 +362,9 @@ bool unzipFileAtPath(const QString &path, const QString &destination, bool prese
             if (qsizetype(plan.size()) >= maxEntries)
                 return fail(error, UnzipFailure::unsafeEntry,
                             QStringLiteral("The archive %1 holds more than the allowed %2 entries").arg(path).arg(maxEntries));
+            if (disagrees(qsizetype(plan.size()), entry))
+                return fail(error, UnzipFailure::damaged,
+                            QStringLiteral("The archive %1 lists entries otherwise than its central directory").arg(path));
             auto planned = planEntry(entry, &why);
             if (!planned)
                 return fail(error, UnzipFailure::unsafeEntry, why);
@@ -393,12 +373,9 @@ bool unzipFileAtPath(const QString &path, const QString &destination, bool prese
                 return fail(error, UnzipFailure::damaged, clash);
             plan.push_back(std::move(*planned));
         }
-        QString special;
-        if (!findSpecialEntry(path, &why, &special))
-            return fail(error, UnzipFailure::damaged, QStringLiteral("The archive %1 cannot be read: %2").arg(path, why));
-        if (!special.isEmpty())
-            return fail(error, UnzipFailure::unsafeEntry,
-                        QStringLiteral("The entry \"%1\" is not a file or a folder").arg(special));
+        if (plan.size() != directory.entries.size())
+            return fail(error, UnzipFailure::damaged,
+                        QStringLiteral("The archive %1 lists entries otherwise than its central directory").arg(path));
     }
 
     Extraction run;
@@ -414,7 +391,7 @@ bool unzipFileAtPath(const QString &path, const QString &destination, bool prese
         return fail(error, UnzipFailure::fileAccess, QStringLiteral("The destination %1 cannot be used").arg(destination));
 
     // Second pass: the data, staged under temporary names.
-    Reader a = openReader(path, passwordBytes, &why);
+    Reader a = openReader(bytes, passwordBytes, &why);
     if (!a)
         return fail(error, UnzipFailure::damaged, QStringLiteral("Cannot open the archive %1: %2").arg(path, why));
     const auto readFailure = [&](const Planned &entry) {

@@ -42,6 +42,11 @@ struct UnzipError {
 // when missing). Encrypted entries are opened with `password`; unencrypted
 // entries need none.
 //
+// Refused before libarchive reads an entry: an archive larger than
+// kMaxArchiveBytes, a central directory listing more than `maxEntries`
+// entries, or one libarchive could read otherwise (the walk and libarchive
+// must list the same names in the same order; anything else is damaged).
+//
 // Refused, as a failure: entry paths that are absolute or hold a ".."
 // component (a backslash counts as a separator), link and special entries,
 // paths that would pass through a link or a file already in the

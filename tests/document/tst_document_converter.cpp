@@ -1,9 +1,13 @@
-// XML to JSON: output form, data kept whole, failures.
+// XML to JSON: output form, data kept whole, failures; the bounds a
+// document from an archive must keep.
 
+#include "boundsdocuments.h"
 #include "orvix_ios_native_sdk/document/ParseXMLData.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using orvix::ParseXMLData;
@@ -21,6 +25,8 @@ private slots:
     void malformedInputFails();
     void elementNameLists();
     void deepDocumentDoesNotOverflow();
+    void boundsHoldExactly_data();
+    void boundsHoldExactly();
 };
 
 void TestConverter::documentedOutputs_data()
@@ -135,6 +141,61 @@ void TestConverter::deepDocumentDoesNotOverflow()
     const QString xml = u"<a>"_s.repeated(depth) + u"x"_s + u"</a>"_s.repeated(depth);
     QCOMPARE(ParseXMLData(xml).convertToJSON(),
              u"{\"a\":"_s.repeated(depth) + u"\"x\""_s + u"}"_s.repeated(depth));
+}
+
+void TestConverter::boundsHoldExactly_data()
+{
+    namespace docs = orvix::testsupport;
+    using B = orvix::DocumentBounds;
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<QString>("refusal"); // empty: accepted
+    const auto bound = [](const char *dimension, QByteArray (*make)(bool), const QString &refusal) {
+        QTest::addRow("%s at the bound", dimension) << make(false) << QString();
+        QTest::addRow("%s one past", dimension) << make(true) << refusal;
+    };
+    bound("bytes", docs::atBytes, u"larger than %1 bytes"_s.arg(B::maxBytes));
+    bound("elements", docs::atElements, u"more than %1 elements"_s.arg(B::maxElements));
+    bound("depth", docs::atDepth, u"nests more than %1 elements deep"_s.arg(B::maxDepth));
+    bound("attributes", docs::atAttributes, u"more than %1 attributes"_s.arg(B::maxAttributes));
+    bound("attribute value", docs::atAttributeLength, u"attribute value is longer than %1"_s.arg(B::maxAttributeLength));
+    bound("text", docs::atTextLength, u"a text is longer than %1"_s.arg(B::maxTextLength));
+    bound("name", docs::atNameLength, u"a name is longer than %1"_s.arg(B::maxNameLength));
+    bound("distinct names", docs::atDistinctNames, u"more than %1 distinct names"_s.arg(B::maxDistinctNames));
+    QTest::newRow("worst combination") << docs::worstCombination() << QString();
+
+    QTest::newRow("flat siblings") << docs::record({}, {}, "QUJD", QByteArray("<s/><s></s>").repeated(150)) << QString();
+    QTest::newRow("'=' and '>' in values")
+        << docs::record("name=\"" + QByteArray("a=b>").repeated(B::maxAttributes) + "\" dob='=>'") << QString();
+    QTest::newRow("spaces around '='") << docs::record("name = \"Asha\"\tdob\n=\n'1990'") << QString();
+    QByteArray photo(1'500'000, Qt::Uninitialized);
+    QRandomGenerator(3).fillRange(reinterpret_cast<quint32 *>(photo.data()), photo.size() / 4);
+    QTest::newRow("realistic, 2 MB photograph") << docs::record({}, {}, photo.toBase64()) << QString();
+    // The parser joins the pieces: so must the count.
+    QTest::newRow("text split by a comment")
+        << docs::record({}, {}, QByteArray(B::maxTextLength / 2 + 1, 'A') + "<!---->" + QByteArray(B::maxTextLength / 2 + 1, 'B'))
+        << u"a text is longer"_s;
+    QTest::newRow("tag it cannot read") << docs::record("name=Asha") << u"not well-formed"_s;
+}
+
+void TestConverter::boundsHoldExactly()
+{
+    QFETCH(QByteArray, xml);
+    QFETCH(QString, refusal);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(u"offline.xml"_s));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(xml) == xml.size());
+    file.close();
+    QString why;
+    const std::optional<QString> text = orvix::readBoundedDocument(file.fileName(), &why);
+    if (!refusal.isEmpty()) {
+        QVERIFY(!text);
+        QVERIFY2(why.contains(refusal), qPrintable(why));
+        return;
+    }
+    QVERIFY2(text, qPrintable(why));
+    // What passes converts in full.
+    const QJsonDocument json = QJsonDocument::fromJson(ParseXMLData(*text).convertToJSON().toUtf8());
+    QVERIFY(json.object().value(u"OfflinePaperlessKyc"_s).toObject().contains(u"UidData"_s));
 }
 
 QTEST_GUILESS_MAIN(TestConverter)

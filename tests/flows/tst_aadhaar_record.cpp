@@ -2,6 +2,7 @@
 // Aadhaar screens share, without a network.
 
 #include "archivefailure.h"
+#include "boundsdocuments.h"
 #include "logcapture.h"
 #include "zipwriter.h"
 
@@ -81,6 +82,8 @@ private slots:
     void unusableDocumentsStopSilently();
     void hostileArchiveTakesTheFailedUnzipPath_data();
     void hostileArchiveTakesTheFailedUnzipPath();
+    void documentsAtTheBoundsAreShown_data();
+    void documentsAtTheBoundsAreShown();
     void archiveWithoutDocumentStopsSilently();
     void archiveWithoutReplyTextIsReported();
     void staleFoldersGoOnlyWhenProvablyLeftOver_data();
@@ -244,6 +247,25 @@ void TestAadhaarRecord::photographMayBeWrapped()
     s->showUserInfo();
     QVERIFY(s->profilePic->image().isNull());
     QCOMPARE(s->usernameLbl->text(), doc.name);
+
+    // A large one is decoded no larger than it is shown; one claiming more
+    // pixels than a photograph has is not decoded at all.
+    const auto png = [](QSize size) {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(Qt::gray);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return QString::fromLatin1(bytes.toBase64());
+    };
+    s->aadhaarModel->uidData()->setPht(png(QSize(2048, 1536)));
+    s->showUserInfo();
+    QCOMPARE(s->profilePic->image().size(), QSize(1024, 768));
+    s->aadhaarModel->uidData()->setPht(png(QSize(4097, 4096)));
+    s->showUserInfo();
+    QVERIFY(s->profilePic->image().isNull());
+    QCOMPARE(s->usernameLbl->text(), doc.name);
 }
 
 void TestAadhaarRecord::unusableDocumentsStopSilently_data()
@@ -268,19 +290,34 @@ void TestAadhaarRecord::unusableDocumentsStopSilently_data()
                                << none << 0 << none << QString();
     QTest::newRow("empty") << QByteArray() << none << 0 << none << QString();
 
+    using B = DocumentBounds;
+    const QString tooLarge = QStringLiteral("larger than %1 bytes").arg(B::maxBytes);
     const QByteArray root = "<OfflinePaperlessKyc>";
     const QByteArray rootEnd = "</OfflinePaperlessKyc>";
-    QTest::newRow("100 MB of small elements") << root << QByteArray("<a/>") << 25'000'000 << rootEnd
-                                              << "larger than 16777216 bytes";
-    QTest::newRow("100 MB of nesting") << root << QByteArray("<a>") << 33'400'000 << none << "larger than 16777216 bytes";
-    QTest::newRow("a million and one elements") << root << QByteArray("<a/>") << 1'000'000 << rootEnd
-                                                << "more than 1000000 elements";
-    QTest::newRow("nesting far down") << root << QByteArray("<a>") << 100'000 << none << "nests more than 256 elements";
+    QTest::newRow("100 MB of small elements") << root << QByteArray("<a/>") << 25'000'000 << rootEnd << tooLarge;
+    QTest::newRow("100 MB of nesting") << root << QByteArray("<a>") << 33'400'000 << none << tooLarge;
+    QTest::newRow("a million small elements") << root << QByteArray("<a/>") << 1'000'000 << rootEnd
+                                              << QStringLiteral("more than %1 elements").arg(B::maxElements);
+    QTest::newRow("nesting far down") << root << QByteArray("<a>") << 100'000 << none
+                                      << QStringLiteral("nests more than %1 elements").arg(B::maxDepth);
     QByteArray attributes;
     for (int i = 0; i < 160'000; ++i)
         attributes += " a" + QByteArray::number(i) + "=''";
     QTest::newRow("160k attributes") << "<OfflinePaperlessKyc" + attributes << QByteArray("/>") << 1 << none
-                                     << "more than 256 attributes";
+                                     << QStringLiteral("more than %1 attributes").arg(B::maxAttributes);
+    // Served by a hostile authority stand-in before the bounds held.
+    QTest::newRow("a 16 MiB name") << testsupport::hostileName16MiB() << none << 0 << none << tooLarge;
+    QTest::newRow("986,791 elements in towers") << testsupport::hostileTowers() << none << 0 << none << tooLarge;
+    QTest::newRow("10,894 elements of 256 attributes") << testsupport::hostileWideElements() << none << 0 << none
+                                                       << tooLarge;
+    QTest::newRow("999,990 elements of one attribute") << testsupport::hostileFlatElements() << none << 0 << none
+                                                       << tooLarge;
+    QTest::newRow("999,000 distinct names") << testsupport::hostileDistinctNames() << none << 0 << none << tooLarge;
+    // Shown texts stay within a value's bound, also when given as text.
+    QTest::newRow("a name given as long text")
+        << "<OfflinePaperlessKyc referenceId=\"1\"><UidData><Poi dob=\"01-01-1990\"><name>"
+               + QByteArray(B::maxAttributeLength + 1, 'N') + "</name></Poi><Pht>QUJD</Pht></UidData></OfflinePaperlessKyc>"
+        << none << 0 << none << QStringLiteral("\"name\" is longer than %1 characters").arg(B::maxAttributeLength);
     // Entities would make elements no count of the text can see.
     QTest::newRow("document type") << QByteArray("<!DOCTYPE r [<!ENTITY e \"<a/><a/><a/><a/>\">]><OfflinePaperlessKyc>")
                                    << QByteArray("&e;") << 1000 << rootEnd << "declares a document type";
@@ -311,9 +348,10 @@ void TestAadhaarRecord::unusableDocumentsStopSilently()
     QVERIFY(!s->aadhaarModel);
     QVERIFY(!s->oldAadhaarVM);
     if (!reason.isEmpty())
-        QVERIFY2(log.lines().indexOf(QRegularExpression("^The XML file could not be read: .*" + QRegularExpression::escape(reason) + ".*"))
+        QVERIFY2(log.lines().indexOf(QRegularExpression("^(The XML file could not be read|The record cannot be shown): .*"
+                                                        + QRegularExpression::escape(reason) + ".*"))
                      >= 0,
-                 qPrintable(log.joined()));
+                 qPrintable(log.joined().left(2000)));
     // The document's text never reaches the log.
     if (xml.size() > 20)
         QVERIFY(!log.joined().contains(QString::fromLatin1(xml.left(20))));
@@ -369,6 +407,36 @@ void TestAadhaarRecord::hostileArchiveTakesTheFailedUnzipPath()
     QTRY_VERIFY(!next->userInfoView->isHidden());
     QCOMPARE(next->usernameLbl->text(), doc.name);
     QCOMPARE(entriesOf(folder), before);
+}
+
+void TestAadhaarRecord::documentsAtTheBoundsAreShown_data()
+{
+    QTest::addColumn<QByteArray>("xml");
+    QTest::newRow("most elements, each with most attributes, deepest") << testsupport::worstCombination();
+    QTest::newRow("longest name and address") << testsupport::atAttributeLength();
+    QTest::newRow("largest document") << testsupport::atBytes();
+}
+
+void TestAadhaarRecord::documentsAtTheBoundsAreShown()
+{
+    QFETCH(QByteArray, xml);
+    const QString zip = AadhaarRecordProcessing::archivePath();
+    QVERIFY(writeFile(zip, simulator::makeOfflineKycArchive(xml, "offlineaadhaar1.xml", "9736")));
+    auto s = screen();
+    QVERIFY(s);
+    s->clientInfo = orvix::clientInfo{sim::Backend::defaultCredential, "user-1", {}, {}};
+    s->urlComponent = m_sim.backendBaseUrl();
+    LogCapture log;
+    s->openArchive(zip);
+    QVERIFY2(s->aadhaarModel, qPrintable(log.joined().left(2000)));
+    QTRY_VERIFY_WITH_TIMEOUT(!s->userInfoView->isHidden(), 30000);
+    // The panel shows the document's own values, whole.
+    const auto poi = s->aadhaarModel->uidData()->poi();
+    QVERIFY(xml.contains("name=\"" + s->usernameLbl->text().toUtf8() + '"'));
+    QCOMPARE(s->usernameLbl->text(), poi->name().value_or(QString()));
+    QCOMPARE(s->dobLbl->text(), poi->dob().value_or(QString()));
+    QCOMPARE(s->addressLbl->text(), AadhaarRecordProcessing::composeAddress(s->aadhaarModel));
+    QVERIFY(s->addressLbl->text().endsWith(u'.'));
 }
 
 void TestAadhaarRecord::archiveWithoutDocumentStopsSilently()

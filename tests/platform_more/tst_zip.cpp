@@ -90,6 +90,55 @@ int aesVersion(const QByteArray &zip)
     return 0;
 }
 
+// An archive cut into its parts, to be put together otherwise: the local
+// entries, then the central directory's records.
+struct Parts {
+    QByteArray local;
+    QList<QByteArray> records;
+
+    explicit Parts(const QByteArray &zip)
+    {
+        const qsizetype end = zip.lastIndexOf("PK\x05\x06");
+        const quint32 size = qFromLittleEndian<quint32>(zip.constData() + end + 12);
+        const quint32 offset = qFromLittleEndian<quint32>(zip.constData() + end + 16);
+        local = zip.left(offset);
+        for (qsizetype at = offset; at < qsizetype(offset + size);) {
+            const qsizetype length = 46 + qFromLittleEndian<quint16>(zip.constData() + at + 28)
+                + qFromLittleEndian<quint16>(zip.constData() + at + 30)
+                + qFromLittleEndian<quint16>(zip.constData() + at + 32);
+            records << zip.mid(at, length);
+            at += length;
+        }
+    }
+    QByteArray directory() const { return records.join(); }
+    // With a plain end record counting `count` records (all by default).
+    QByteArray plain(int count = -1, const QByteArray &comment = {}) const
+    {
+        QByteArray end(22, '\0');
+        memcpy(end.data(), "PK\x05\x06", 4);
+        qToLittleEndian<quint16>(quint16(count < 0 ? records.size() : count), end.data() + 8);
+        qToLittleEndian<quint16>(quint16(count < 0 ? records.size() : count), end.data() + 10);
+        qToLittleEndian<quint32>(quint32(directory().size()), end.data() + 12);
+        qToLittleEndian<quint32>(quint32(local.size()), end.data() + 16);
+        qToLittleEndian<quint16>(quint16(comment.size()), end.data() + 20);
+        return local + directory() + end + comment;
+    }
+    // With ZIP64 end records, the directory's size as given.
+    QByteArray zip64(quint64 size = 0) const
+    {
+        const QByteArray d = directory();
+        return local + d
+            + zip64EndRecords(quint64(records.size()), size ? size : quint64(d.size()), quint64(local.size()),
+                              quint64(local.size() + d.size()));
+    }
+    // Gives the record a comment of its own.
+    void comment(int record, const QByteArray &text)
+    {
+        qToLittleEndian<quint16>(quint16(text.size()), records[record].data() + 32);
+        records[record] += text;
+    }
+};
+
 // A temporary base with the archive beside the destination, so an escape
 // shows up as something in the base other than these two.
 struct Workspace {
@@ -284,6 +333,50 @@ private slots:
         qToLittleEndian<quint16>(6, imploded.data() + 8);
         qToLittleEndian<quint16>(6, imploded.data() + central + 10);
         QTest::newRow("unsupported method") << imploded << UnzipFailure::unsupportedMethod;
+
+        // Failures after folders were made, and after files were moved into
+        // place (a name the file system refuses): nothing of them stays.
+        QByteArray inFolder = makeZip({file(QStringLiteral("d/e/first.txt"), "fine"), file(QStringLiteral("second.bin"), randomBytes(40000))});
+        const qsizetype secondInFolder = inFolder.indexOf("PK\x03\x04", 4);
+        inFolder[secondInFolder + firstDataOffset(inFolder.mid(secondInFolder)) + 100] ^= 0x55;
+        QTest::newRow("flipped data after a folder") << inFolder << UnzipFailure::damaged;
+        QTest::newRow("a name too long to move into place")
+            << makeZip({file(QStringLiteral("d/first.txt"), "fine"), file(QStringLiteral("z.txt"), "z"),
+                        file(QString(300, u'n'), "long")})
+            << UnzipFailure::fileAccess;
+
+        // Directories libarchive reads otherwise than the end record says.
+        ZipEntry pipe = file(QStringLiteral("pipe"), {});
+        pipe.special = S_IFIFO;
+        const Parts withPipe(makeZip({file(QStringLiteral("offline.xml"), "<OfflinePaperlessKyc/>"), pipe}));
+        QTest::newRow("end record counting one of two") << withPipe.plain(1) << UnzipFailure::damaged;
+        // The locator leads to the directory with the pipe; the plain end
+        // record's size, to a clean copy of it.
+        const Parts clean(makeZip({file(QStringLiteral("offline.xml"), "<OfflinePaperlessKyc/>"), file(QStringLiteral("pipe"), {})}));
+        const QByteArray ends = withPipe.zip64();
+        const QByteArray records = ends.mid(withPipe.local.size() + withPipe.directory().size(), 56);
+        QByteArray end = ends.right(22);
+        qToLittleEndian<quint16>(2, end.data() + 8);
+        qToLittleEndian<quint16>(2, end.data() + 10);
+        qToLittleEndian<quint32>(quint32(clean.directory().size() + 20), end.data() + 12);
+        qToLittleEndian<quint32>(0, end.data() + 16);
+        QTest::newRow("ZIP64 locator past a decoy directory")
+            << withPipe.local + withPipe.directory() + records + clean.directory() + ends.mid(ends.size() - 42, 20) + end
+            << UnzipFailure::unsafeEntry;
+        // libarchive names entries by their local headers, in data order.
+        QByteArray renamed = clean.plain();
+        renamed.replace(30, 11, "offline.xmm");
+        QTest::newRow("local name not the directory's") << renamed << UnzipFailure::damaged;
+        Parts swapped = clean;
+        swapped.records.swapItemsAt(0, 1);
+        QTest::newRow("directory out of the data's order") << swapped.plain() << UnzipFailure::damaged;
+        QTest::newRow("ZIP64 directory size of 2^63") << clean.zip64(quint64(1) << 63) << UnzipFailure::damaged;
+        QTest::newRow("ZIP64 directory size of 2^64 - 1") << clean.zip64(~quint64(0)) << UnzipFailure::damaged;
+
+        // Bounds that hold before libarchive reads an entry.
+        QTest::newRow("94 MB ZIP64 directory of 2,000,000 entries") << zip64ListingMany(2'000'000)
+                                                                    << UnzipFailure::unsafeEntry;
+        QTest::newRow("150,000 entries under the size bound") << zip64ListingMany(150'000) << UnzipFailure::unsafeEntry;
     }
 
     void refusedArchives()
@@ -295,6 +388,34 @@ private slots:
         QVERIFY(!w.unzip());
         QCOMPARE(w.error.failure, failure);
         QVERIFY2(w.failedClean(), qPrintable(w.error.description()));
+    }
+
+    // Forms of a sound archive the walk must read as libarchive does.
+    void soundDirectoriesInOtherForms_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        const QList<ZipEntry> entries{file(QStringLiteral("offline.xml"), "<OfflinePaperlessKyc/>"),
+                                      file(QStringLiteral("d/photo.bin"), randomBytes(3000))};
+        const Parts parts(makeZip(entries));
+        QTest::newRow("ZIP64 end records") << parts.zip64();
+        Parts commented = parts;
+        commented.comment(0, "an entry's comment");
+        commented.comment(1, QByteArray(300, 'c'));
+        QTest::newRow("entry comments") << commented.plain(-1, "the archive's comment");
+        QTest::newRow("data before the archive") << QByteArray(5000, 'x') + parts.plain();
+        QByteArray untyped = makeZip(entries);
+        QVERIFY(setCentralType(untyped, QStringLiteral("offline.xml"), 0, 0644));
+        QTest::newRow("Unix entry without a type") << untyped;
+    }
+
+    void soundDirectoriesInOtherForms()
+    {
+        QFETCH(QByteArray, bytes);
+        Workspace w;
+        QVERIFY(writeFile(w.archive(), bytes));
+        QVERIFY2(w.unzip(), qPrintable(w.error.description()));
+        QCOMPARE(tree(w.dest()), QStringList({"d", "d/photo.bin", "offline.xml"}));
+        QCOMPARE(readAll(w.dest("offline.xml")), QByteArray("<OfflinePaperlessKyc/>"));
     }
 
     void missingArchive()
@@ -314,6 +435,8 @@ private slots:
         QTest::newRow("backslash parent") << QStringLiteral("..\\evil");
         QTest::newRow("backslash mixed") << QStringLiteral("sub\\..\\../evil");
         QTest::newRow("backslash absolute") << QStringLiteral("\\tmp\\orvix-zip-absolute-evil");
+        QTest::newRow("drive letter") << QStringLiteral("C:/x.xml");
+        QTest::newRow("drive letter, backslash") << QStringLiteral("d:\\x.xml");
     }
 
     void hostileNamesRefused()
@@ -435,6 +558,22 @@ private slots:
         w.error = {};
         QVERIFY(!unzipFileAtPath(w.archive(), w.dest(), false, true, std::nullopt, &w.error));
         QCOMPARE(w.error.failure, UnzipFailure::unsafeEntry);
+        QVERIFY2(w.error.text.contains("the directory lists 1001 entries"), qPrintable(w.error.text));
+        QVERIFY(w.failedClean());
+
+        // The archive's size: at the bound is fine, one byte over is not.
+        const QByteArray small = makeZip({file(QStringLiteral("a"), "a")}, Method::none, {}, true);
+        const qsizetype overhead = small.size() - 1;
+        const QByteArray atBound =
+            makeZip({file(QStringLiteral("a"), QByteArray(kMaxArchiveBytes - overhead, 'a'))}, Method::none, {}, true);
+        QCOMPARE(atBound.size(), kMaxArchiveBytes);
+        QVERIFY(writeFile(w.archive(), atBound));
+        QVERIFY2(w.unzip(), qPrintable(w.error.description()));
+        QVERIFY(QDir(w.dest()).removeRecursively());
+        QVERIFY(writeFile(w.archive(), atBound + 'x'));
+        QVERIFY(!w.unzip());
+        QCOMPARE(w.error.failure, UnzipFailure::unsafeEntry);
+        QVERIFY2(w.error.text.contains("larger than"), qPrintable(w.error.text));
         QVERIFY(w.failedClean());
     }
 
@@ -456,6 +595,13 @@ private slots:
         QCOMPARE(readAll(w.dest("a.xml")), QByteArray("new"));
         QCOMPARE(QFileInfo(w.dest("a.xml")).lastModified(), when);
         QCOMPARE(tree(w.dest()), QStringList({"a.xml", "b.xml"})); // no temporary left
+
+        // An existing folder under an entry's name is not replaced.
+        QVERIFY(QFile::remove(w.dest("b.xml")) && QDir().mkpath(w.dest("b.xml/inside")));
+        QVERIFY(!w.unzip());
+        QCOMPARE(w.error.failure, UnzipFailure::unsafeEntry);
+        QVERIFY(QFileInfo(w.dest("b.xml/inside")).isDir());
+        QVERIFY(QDir(w.dest("b.xml")).removeRecursively());
 
         // A link under an entry's name is replaced, its target untouched.
         const QString victim = w.base.filePath(QStringLiteral("victim"));

@@ -12,6 +12,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <cstring>
 #include <ctime>
 
 namespace orvix::testsupport {
@@ -97,6 +98,55 @@ inline QByteArray makeZip(const QList<ZipEntry> &entries, Method method = Method
             ok = setCentralType(out, e.name, e.special, e.mode);
     }
     return ok ? out : QByteArray();
+}
+
+// The ZIP64 end records (record and locator) for a directory of `count`
+// records at `offset` taking `size` bytes, then a plain end record whose
+// fields are all saturated.
+inline QByteArray zip64EndRecords(quint64 count, quint64 size, quint64 offset, quint64 recordAt)
+{
+    QByteArray out(56 + 20 + 22, '\0');
+    char *r = out.data();
+    memcpy(r, "PK\x06\x06", 4);
+    qToLittleEndian<quint64>(44, r + 4);
+    qToLittleEndian<quint16>(45, r + 12);
+    qToLittleEndian<quint16>(45, r + 14);
+    qToLittleEndian<quint64>(count, r + 24);
+    qToLittleEndian<quint64>(count, r + 32);
+    qToLittleEndian<quint64>(size, r + 40);
+    qToLittleEndian<quint64>(offset, r + 48);
+    char *l = r + 56;
+    memcpy(l, "PK\x06\x07", 4);
+    qToLittleEndian<quint64>(recordAt, l + 8);
+    qToLittleEndian<quint32>(1, l + 16);
+    char *e = l + 20;
+    memcpy(e, "PK\x05\x06", 4);
+    qToLittleEndian<quint16>(0xFFFF, e + 8);
+    qToLittleEndian<quint16>(0xFFFF, e + 10);
+    qToLittleEndian<quint32>(0xFFFFFFFF, e + 12);
+    qToLittleEndian<quint32>(0xFFFFFFFF, e + 16);
+    return out;
+}
+
+// One empty file "x" and a ZIP64 directory listing it `count` times: 47
+// bytes an entry (2,000,000 of them make 94 MB).
+inline QByteArray zip64ListingMany(quint64 count)
+{
+    QByteArray local(30 + 1, '\0');
+    memcpy(local.data(), "PK\x03\x04", 4);
+    qToLittleEndian<quint16>(20, local.data() + 4);
+    qToLittleEndian<quint16>(1, local.data() + 26);
+    local[30] = 'x';
+    QByteArray record(46 + 1, '\0');
+    memcpy(record.data(), "PK\x01\x02", 4);
+    qToLittleEndian<quint16>(0x0314, record.data() + 4); // made on Unix
+    qToLittleEndian<quint16>(20, record.data() + 6);
+    qToLittleEndian<quint16>(1, record.data() + 28);
+    qToLittleEndian<quint32>(0100644u << 16, record.data() + 38);
+    record[46] = 'x';
+    const QByteArray directory = record.repeated(qsizetype(count));
+    return local + directory + zip64EndRecords(count, quint64(directory.size()), quint64(local.size()),
+                                               quint64(local.size() + directory.size()));
 }
 
 } // namespace orvix::testsupport
