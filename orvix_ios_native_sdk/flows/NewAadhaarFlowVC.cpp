@@ -185,6 +185,7 @@ void NewAadhaarFlowVC::reachabilityChanged(Reachability *monitor)
 
 void NewAadhaarFlowVC::reloadCaptcha(QObject *)
 {
+    m_mayStartOver = true;
     requestCaptcha();
     if (popupLoader)
         popupLoader->stopAnimating();
@@ -201,6 +202,7 @@ void NewAadhaarFlowVC::backAct(QObject *)
 
 void NewAadhaarFlowVC::tryAgainAct(QObject *)
 {
+    m_mayStartOver = true;
     setShown(ErrorView, false);
     startAuthorization();
     if (captchaTF)
@@ -236,6 +238,7 @@ void NewAadhaarFlowVC::submitAct(QObject *)
     if (popupLoader)
         popupLoader->startAnimating();
     setShown(aadhaarCaptchaView, false);
+    m_mayStartOver = true;
     auto me = self();
     newAadhaarVM->generateOTP(
         {{QStringLiteral("uid"), number}, {QStringLiteral("captcha"), captcha}, {QStringLiteral("captchaTxnId"), captchaId}},
@@ -368,8 +371,26 @@ void NewAadhaarFlowVC::handleCaptchaResponse(const QVariant &reply)
         captchaId = textValue(captcha, QStringLiteral("transactionId"));
         return;
     }
-    if (!m_ended)
+    if (!startOverOnce() && !m_ended)
+        toast(QStringLiteral("Session expired."));
+}
+
+bool NewAadhaarFlowVC::startOverOnce()
+{
+    if (m_ended)
+        return false;
+    if (m_mayStartOver) {
+        m_mayStartOver = false;
         startAuthorization();
+        return true;
+    }
+    // The authority keeps finding no session: the person decides what next.
+    if (popupLoader)
+        popupLoader->stopAnimating();
+    setShown(popUpMainView, true);
+    setShown(aadhaarCaptchaView, true);
+    setShown(otpView, false);
+    return false;
 }
 
 void NewAadhaarFlowVC::handleCaptchaFailure(const Error &error)
@@ -400,8 +421,7 @@ void NewAadhaarFlowVC::handleOtpResponse(const QVariant &reply)
         toast(textValue(map, QStringLiteral("message")).value_or(QStringLiteral("Please enter valid captcha")));
         return;
     }
-    if (!m_ended)
-        startAuthorization();
+    startOverOnce();
     toast(QStringLiteral("Session expired."));
 }
 
