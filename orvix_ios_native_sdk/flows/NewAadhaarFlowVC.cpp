@@ -13,7 +13,9 @@
 
 #include <QAbstractButton>
 #include <QEvent>
+#include <QBuffer>
 #include <QImage>
+#include <QImageReader>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
@@ -363,8 +365,15 @@ void NewAadhaarFlowVC::handleCaptchaResponse(const QVariant &reply)
         if (!base64.isEmpty()) {
             const auto decoded =
                 QByteArray::fromBase64Encoding(base64.toLatin1(), QByteArray::IgnoreBase64DecodingErrors);
-            if (decoded && !decoded.decoded.isEmpty())
-                picture = QImage::fromData(decoded.decoded);
+            if (decoded && !decoded.decoded.isEmpty()) {
+                // A captcha is a small picture: one of more than 4 MB of
+                // pixels would only slow every repaint, and is not shown.
+                QBuffer buffer;
+                buffer.setData(decoded.decoded);
+                QImageReader reader(&buffer);
+                reader.setAllocationLimit(4);
+                picture = reader.read();
+            }
         }
         if (captchaImgView)
             captchaImgView->setImage(picture);

@@ -17,6 +17,7 @@
 #include "simulator/documents/OfflineKycArchive.h"
 
 #include <QAbstractButton>
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -618,6 +619,18 @@ void TestWebApiFlow::reloadedCaptchaIsRead_data()
                                                                                 {"message", "<html>busy</html>"}});
     QTest::newRow("no picture") << Override::errorBody(200, QJsonObject{{"sessionActive", true},
                                                                           {"message", R"({"transactionId":"tx-np"})"}});
+    // Small as a file, 17 MB as pixels: not shown, like no picture.
+    QImage huge(2100, 2100, QImage::Format_RGB32);
+    huge.fill(Qt::white);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    huge.save(&buffer, "PNG", 0);
+    const QByteArray hugeMessage = QJsonDocument(QJsonObject{{"imageBase64", QString::fromLatin1(png.toBase64())},
+                                                             {"transactionId", "tx-np"}})
+                                       .toJson(QJsonDocument::Compact);
+    QTest::newRow("picture too large") << Override::errorBody(200, QJsonObject{{"sessionActive", true},
+                                                                                 {"message", QString::fromLatin1(hugeMessage)}});
     QTest::newRow("session over") << Override::errorBody(200, QJsonObject{{"sessionActive", false}});
 }
 
