@@ -4,11 +4,26 @@
 // alone on a thread of its own (multi interface, bodies kept as the session
 // keeps them) is the reference for what a transfer thread could at best give.
 // CPU time is the client's: the process's minus the server threads'.
+//
+// Then replies at the bounds the kit sets per call, in the shapes that cost
+// it most, read as the kit reads them (HTTP client, then the screen's
+// handler): the GUI thread's CPU time and the peak memory above the start.
 
+#include "orvix_ios_native_sdk/core/APIHandler.h"
+#include "orvix_ios_native_sdk/core/HealthCheckViewModel.h"
+#include "orvix_ios_native_sdk/core/Scenes.h"
+#include "orvix_ios_native_sdk/core/internal/EndpointOverride.h"
+#include "orvix_ios_native_sdk/flows/NewAadhaarFlowVC.h"
 #include "platform/net/session.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QBuffer>
 #include <QEventLoop>
+#include <QFile>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <benchmark/benchmark.h>
@@ -22,6 +37,7 @@
 #include <atomic>
 #include <cstdio>
 #include <ctime>
+#include <malloc.h>
 #include <map>
 #include <string>
 #include <thread>
@@ -36,6 +52,76 @@ qint64 cpuNs(clockid_t clock)
     timespec t{};
     clock_gettime(clock, &t);
     return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// Bodies of exactly `size` bytes: `head`, then `unit` as often as it fits,
+// then filler spaces (JSON ignores them) and `tail`.
+std::string exactly(qint64 size, const std::string &head, const std::string &unit, const std::string &tail)
+{
+    std::string out = head;
+    while (!unit.empty() && qint64(out.size() + unit.size() + tail.size()) <= size)
+        out += unit;
+    if (!unit.empty() && unit.back() == ',' && out.back() == ',')
+        out.back() = ' ';
+    out.append(size_t(size - qint64(out.size() + tail.size())), ' ');
+    return out + tail;
+}
+
+// A captcha reply with a picture of one colour (so that its PNG is small).
+std::string captchaReply(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG", 0); // the strongest compression
+    const QByteArray message =
+        QJsonDocument(QJsonObject{{"imageBase64", QString::fromLatin1(png.toBase64())}, {"transactionId", "t"}})
+            .toJson(QJsonDocument::Compact);
+    return QJsonDocument(QJsonObject{{"sessionActive", true}, {"message", QString::fromUtf8(message)}})
+        .toJson(QJsonDocument::Compact)
+        .toStdString();
+}
+
+// The largest archive the kit opens, as Base64 in lines of 76 escaped as
+// "\u000d\u000a" (the longest escape), padded to the download's bound.
+std::string downloadAtItsBound()
+{
+    QByteArray archive(orvix::platform::zip::kMaxArchiveBytes, Qt::Uninitialized);
+    QRandomGenerator generator(7);
+    generator.fillRange(reinterpret_cast<quint32 *>(archive.data()), archive.size() / 4);
+    const QByteArray base64 = archive.toBase64();
+    std::string text;
+    for (qsizetype i = 0; i < base64.size(); i += 76)
+        text += base64.mid(i, 76).toStdString() + "\\u000d\\u000a";
+    return exactly(orvix::kMaxArchiveReplyBytes, R"({"status":"Success","eKycXML":")" + text + R"(","pad":")", "x",
+                   R"("})");
+}
+
+// Every reply the bound benchmarks ask for, by path.
+std::map<std::string, std::string> boundReplies()
+{
+    const qint64 bound = orvix::kMaxReplyBytes;
+    std::map<std::string, std::string> out;
+    out["/v1/resource/numbers/state"] = exactly(bound, R"({"isAvailable":true,"pad":[)", "0,", "]}");
+    out["/v1/resource/objects/state"] = exactly(bound, R"({"isAvailable":true,"pad":[)", "{},", "]}");
+    out["/v1/resource/nested/state"] = exactly(bound, R"({"isAvailable":true,"pad":[)", std::string(100, '[') + std::string(100, ']') + ",", "]}");
+    std::string keys = R"({"isAvailable":true)";
+    for (int i = 0; qint64(keys.size()) < bound - 20; ++i)
+        keys += ",\"k" + std::to_string(i) + "\":0";
+    out["/v1/resource/keys/state"] = exactly(bound, keys, "", "}");
+    out["/v1/resource/string/state"] = exactly(bound, R"({"isAvailable":true,"errors":{"errorCode":")", "x", R"("}})");
+    // The largest picture the screen shows (4 MB of pixels), and one as large
+    // as an image reader takes by default (128 MB), which it refuses.
+    for (const auto &[path, size] : {std::pair{"/uidai/generateCaptcha/shown", QSize(1000, 1000)},
+                                     std::pair{"/uidai/generateCaptcha/refused", QSize(8000, 4000)}}) {
+        const std::string captcha = captchaReply(size.width(), size.height());
+        out[path] = exactly(bound, captcha.substr(0, captcha.size() - 1), "", "}");
+    }
+    out["/uidai/access/oauth/authorize"] = exactly(bound, "", "<input name=\"_csrf\" value=\"0123456789\"/>\n", "");
+    out["/uidai/eAadhaarService/api/oauth/downloadOfflineEkyc"] = downloadAtItsBound();
+    return out;
 }
 
 // Answers every connection with one prepared reply and closes it.
@@ -54,6 +140,8 @@ public:
         m_port = ntohs(addr.sin_port);
         m_replies["/1k"] = reply(1024);
         m_replies["/5m"] = reply(5 * 1024 * 1024);
+        for (const auto &[path, body] : boundReplies())
+            m_replies[path] = reply(body);
         for (int i = 0; i < 8; ++i)
             m_workers.emplace_back([this] { serve(); });
     }
@@ -76,6 +164,11 @@ private:
         return "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " + std::to_string(size)
             + "\r\nConnection: close\r\n\r\n" + std::string(size, 'x');
     }
+    static std::string reply(const std::string &body)
+    {
+        return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size())
+            + "\r\nConnection: close\r\n\r\n" + body;
+    }
 
     void serve()
     {
@@ -93,7 +186,8 @@ private:
                 head.append(buffer.data(), size_t(n));
             }
             const size_t sp = head.find(' ');
-            const std::string path = head.substr(sp + 1, head.find(' ', sp + 1) - sp - 1);
+            std::string path = head.substr(sp + 1, head.find(' ', sp + 1) - sp - 1);
+            path = path.substr(0, path.find('?'));
             const auto it = m_replies.find(path);
             if (it != m_replies.end()) {
                 const std::string &out = it->second;
@@ -273,11 +367,122 @@ NET_BENCH(session_5m_16inflight, Client::session, "/5m", 40, 16);
 NET_BENCH(qnam_5m_16inflight, Client::networkAccessManager, "/5m", 40, 16);
 NET_BENCH(curlthread_5m_16inflight, Client::curlThread, "/5m", 40, 16);
 
+// Resident memory now and at its peak since the last reset, in kB (Linux).
+qint64 statusField(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+void resetPeakMemory()
+{
+    malloc_trim(0);
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+enum class Reading { healthCheck, captcha, authorizePage, download };
+
+// One reply at its bound, from the request to the end of the handler that
+// reads it. Everything runs on this (the GUI) thread but the server's.
+void BM_ReplyAtBound(benchmark::State &state, Reading reading, const char *resource)
+{
+    using namespace orvix;
+    const QString base = server->url("/").toString();
+    internal::setAuthorityServiceBaseURL(server->url("/uidai").toString());
+    const auto screen = kitStoryboard().instantiate<NewAadhaarFlowVC>(QStringLiteral("NewAadhaarFlowVC"));
+    double guiCpuMs = 0;
+    double peakMB = 0;
+    qint64 bytes = 0;
+    bool read = true;
+    for (auto _ : state) {
+        resetPeakMemory();
+        const qint64 rss = statusField("VmRSS:");
+        const qint64 wallStart = cpuNs(CLOCK_MONOTONIC);
+        const qint64 cpuStart = cpuNs(CLOCK_THREAD_CPUTIME_ID);
+        QEventLoop loop;
+        bool ok = false;
+        const auto failed = [&](const Error &error) {
+            state.SkipWithError(qPrintable(error.localizedDescription()));
+            loop.quit();
+        };
+        switch (reading) {
+        case Reading::healthCheck:
+            HealthCheckViewModel().getResourceState("m", resource, base, [&](const QVariant &reply) {
+                ok = reply.toMap().value("isAvailable").toBool()
+                    || !reply.toMap().value("errors").toMap().value("errorCode").toString().isEmpty();
+                loop.quit();
+            }, failed);
+            break;
+        case Reading::captcha:
+            screen->newAadhaarVM->generateCaptcha(QString::fromLatin1(resource), [&](const QVariant &reply) {
+                screen->handleCaptchaResponse(reply);
+                ok = screen->captchaId.has_value();
+                loop.quit();
+            }, failed);
+            break;
+        case Reading::authorizePage:
+            screen->newAadhaarVM->authorize(QStringLiteral("q=1"), [&](const QVariant &reply) {
+                ok = !NewAadhaarFlowVC::extractCsrfTokens(reply.toString()).isEmpty();
+                loop.quit();
+            }, failed);
+            break;
+        case Reading::download:
+            screen->newAadhaarVM->downloadOfflineEkyc({{"shareCode", "9736"}}, "t", [&](const QVariant &reply) {
+                // Decoded and written; the random bytes are then no archive.
+                screen->handleDownloadResponse(reply);
+                ok = true;
+                loop.quit();
+            }, failed);
+            break;
+        }
+        loop.exec();
+        guiCpuMs = qMax(guiCpuMs, (cpuNs(CLOCK_THREAD_CPUTIME_ID) - cpuStart) / 1e6);
+        state.SetIterationTime((cpuNs(CLOCK_MONOTONIC) - wallStart) / 1e9);
+        peakMB = qMax(peakMB, double(statusField("VmHWM:") - rss) / 1024.0);
+        read = read && ok;
+    }
+    QCoreApplication::processEvents(); // what the handlers queued
+    bytes = reading == Reading::download ? kMaxArchiveReplyBytes : kMaxReplyBytes;
+    state.counters["reply_bytes"] = double(bytes);
+    state.counters["gui_cpu_ms_max"] = guiCpuMs;
+    state.counters["peak_MB_above_start_max"] = peakMB;
+    if (reading == Reading::captcha)
+        state.counters["picture_shown"] = screen->captchaImgView->image().isNull() ? 0 : 1;
+    if (!read)
+        state.SkipWithError("the reply was not read");
+    internal::setAuthorityServiceBaseURL(std::nullopt);
+}
+
+#define BOUND_BENCH(name, reading, resource) \
+    BENCHMARK_CAPTURE(BM_ReplyAtBound, name, reading, resource) \
+        ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3)
+
+BOUND_BENCH(health_check_array_of_numbers, Reading::healthCheck, "numbers");
+BOUND_BENCH(health_check_array_of_objects, Reading::healthCheck, "objects");
+BOUND_BENCH(health_check_nested_arrays, Reading::healthCheck, "nested");
+BOUND_BENCH(health_check_many_keys, Reading::healthCheck, "keys");
+BOUND_BENCH(health_check_long_error_code, Reading::healthCheck, "string");
+BOUND_BENCH(captcha_largest_picture_shown, Reading::captcha, "/shown");
+BOUND_BENCH(captcha_picture_too_large, Reading::captcha, "/refused");
+BOUND_BENCH(authorize_page_of_csrf_fields, Reading::authorizePage, "");
+BOUND_BENCH(download_largest_archive, Reading::download, "");
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    // The screens need a GUI application; no display is needed.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     LoopbackServer loopback;
     server = &loopback;

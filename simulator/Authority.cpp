@@ -158,7 +158,7 @@ void Authority::reset()
     m_currentCaptcha.clear();
     m_lastDocument.reset();
     m_captchaRefused = m_sessionInactive = m_loginRefused = m_loginInternalError = false;
-    m_otpSessionActiveLeftOut = false;
+    m_otpSessionActiveLeftOut = m_captchaNeverActive = false;
     m_tokenRefused = m_downloadRefused = m_archiveDamaged = m_lineBreaks = false;
     m_archiveShareCode.clear();
     m_archiveForm = simulator::ArchiveForm::traditional;
@@ -294,7 +294,7 @@ Reply Authority::authorize(const Request &request)
 Reply Authority::captcha(const Request &request)
 {
     Session *session = sessionOf(request);
-    if (!session)
+    if (!session || m_captchaNeverActive)
         return Reply::json(200, otpAnswer(false, false, QStringLiteral("Session expired. Please sign in again.")));
     static const QString alphabet = captcha::alphabet();
     session->captcha = randomText(5, alphabet);

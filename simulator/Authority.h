@@ -107,6 +107,8 @@ public:
     void setCaptchaRefused(bool on) { m_captchaRefused = on; }
     // The one-time-password request finds the session expired (and ends it).
     void setSessionInactive(bool on) { m_sessionInactive = on; }
+    // Every captcha reply finds no session, as when the session cookie is lost.
+    void setCaptchaNeverActive(bool on) { m_captchaNeverActive = on; }
     // The one-time-password replies leave out "sessionActive".
     void setOtpSessionActiveLeftOut(bool on) { m_otpSessionActiveLeftOut = on; }
     // The login is refused as a wrong one-time password.
@@ -197,6 +199,7 @@ private:
     bool m_captchaRefused = false;
     bool m_sessionInactive = false;
     bool m_otpSessionActiveLeftOut = false;
+    bool m_captchaNeverActive = false;
     bool m_loginRefused = false;
     bool m_loginInternalError = false;
     bool m_tokenRefused = false;

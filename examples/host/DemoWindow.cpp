@@ -176,6 +176,7 @@ DemoWindow::DemoWindow(DemoOptions options, QWidget *parent) : QWidget(parent), 
     m_flows = new QLineEdit(names.join(QStringLiteral(",")));
     m_start = new QPushButton(QStringLiteral("Start"));
     m_status = new QLabel(QStringLiteral("Ready."));
+    m_status->setTextFormat(Qt::PlainText); // it may show a log line
     m_status->setWordWrap(true);
     m_reports = new QPlainTextEdit;
     m_reports->setReadOnly(true);

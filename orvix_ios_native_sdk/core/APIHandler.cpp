@@ -105,10 +105,11 @@ enum class JsonOperation { post, get };
 
 void sendJson(JsonOperation op, const QVariantMap &parameters, const QString &url,
               const std::optional<HTTPHeaders> &headers, const QString &credentialId, APIHandler::OnSuccess onSuccess,
-              APIHandler::OnFailure onFailure)
+              APIHandler::OnFailure onFailure, qint64 maximumReplyBytes)
 {
     net::DataRequestOptions options;
     options.urlText = url;
+    options.maximumBodySize = maximumReplyBytes;
     options.parameters = parameters;
     options.headers = headers ? *headers : credentialOnly(credentialId);
     if (op == JsonOperation::post) {
@@ -150,17 +151,18 @@ void sendJson(JsonOperation op, const QVariantMap &parameters, const QString &ur
 
 void APIHandler::postRequest(const QVariantMap &parameters, const QString &url,
                              const std::optional<HTTPHeaders> &headers, const QString &credentialId,
-                             OnSuccess onSuccess, OnFailure onFailure)
+                             OnSuccess onSuccess, OnFailure onFailure, qint64 maximumReplyBytes)
 {
     sendJson(JsonOperation::post, parameters, url, headers, credentialId, std::move(onSuccess),
-             std::move(onFailure));
+             std::move(onFailure), maximumReplyBytes);
 }
 
 void APIHandler::getRequest(const QVariantMap &parameters, const QString &url,
                             const std::optional<HTTPHeaders> &headers, const QString &credentialId,
                             OnSuccess onSuccess, OnFailure onFailure)
 {
-    sendJson(JsonOperation::get, parameters, url, headers, credentialId, std::move(onSuccess), std::move(onFailure));
+    sendJson(JsonOperation::get, parameters, url, headers, credentialId, std::move(onSuccess), std::move(onFailure),
+             kMaxReplyBytes);
 }
 
 void APIHandler::uploadRequest(const QString &url, const QString &credentialId, const QString &fieldName,
@@ -188,7 +190,8 @@ void APIHandler::uploadRequest(const QString &url, const QString &credentialId, 
             }
             if (onSuccess)
                 onSuccess(QVariantMap{{QStringLiteral("status"), 200}});
-        });
+        },
+        net::MultipartFormData::encodingMemoryThreshold, kMaxReplyBytes);
 }
 
 namespace {
@@ -203,6 +206,7 @@ void sendText(TextOperation op, const QVariantMap &parameters, const std::option
     options.urlText = url;
     options.parameters = parameters;
     options.headers = headers.value_or(HTTPHeaders{});
+    options.maximumBodySize = kMaxReplyBytes;
     if (op == TextOperation::get) {
         line(QStringLiteral("API Call URL--->") + redactedURL(url));
         options.method = net::HTTPMethod::GET;

@@ -6,6 +6,7 @@
 #include "orvix_ios_native_sdk/core/Error.h"
 #include "platform/net/headers.h"
 #include "platform/net/session.h"
+#include "platform/zip/ziparchive.h"
 
 #include <QByteArray>
 #include <QList>
@@ -17,6 +18,18 @@
 namespace orvix {
 
 using HTTPHeaders = platform::net::HTTPHeaders;
+
+// How large a reply may be. A larger one fails with responseTooLarge before
+// any of it is read further or parsed, and is not sent again.
+//
+// Every reply of the backend and the authority (JSON, the sign-in page, the
+// login's page): far above a real one, which is a few kilobytes.
+inline constexpr qint64 kMaxReplyBytes = 1024 * 1024;
+// The e-KYC download: the largest archive the kit opens as Base64 (4
+// characters for 3 bytes), a quarter more for line breaks and escapes in the
+// JSON string, and kMaxReplyBytes for the rest of the reply.
+inline constexpr qint64 kMaxArchiveReplyBytes =
+    (platform::zip::kMaxArchiveBytes + 2) / 3 * 4 * 5 / 4 + kMaxReplyBytes;
 
 class RetryInterceptor : public platform::net::RequestInterceptor {
 public:
@@ -46,9 +59,10 @@ public:
     // onSuccess: the reply object with "statusCode" set, or "" for an array.
     static void postRequest(const QVariantMap &parameters, const QString &url,
                             const std::optional<HTTPHeaders> &headers, const QString &credentialId,
-                            OnSuccess onSuccess, OnFailure onFailure);
+                            OnSuccess onSuccess, OnFailure onFailure, qint64 maximumReplyBytes = kMaxReplyBytes);
 
-    // Query-string GET; same header rule and reply as postRequest.
+    // Query-string GET; same header rule and reply as postRequest. The other
+    // operations take replies up to kMaxReplyBytes.
     static void getRequest(const QVariantMap &parameters, const QString &url,
                            const std::optional<HTTPHeaders> &headers, const QString &credentialId,
                            OnSuccess onSuccess, OnFailure onFailure);

@@ -105,6 +105,24 @@
 //     declaration);
 //   - orvixEntryDelegate is null when a report is made: that report is dropped.
 //
+// REPLIES AND TEXT FROM OUTSIDE
+//
+// Every reply of the backend and the authority is read up to 1 MiB
+// (kMaxReplyBytes in APIHandler.h), the e-KYC download up to
+// kMaxArchiveReplyBytes (the 8 MiB archive bound as Base64, a quarter more
+// for line breaks and escapes, plus 1 MiB), the resident page's archive up to
+// 8 MiB. A larger reply fails unread, as a failed request: a health check
+// then reports the error's description. An error message in a report thus
+// comes from at most 1 MiB of reply. What the backend, the authority and the
+// document say shows as plain text; a toast shows at most 300 characters.
+//
+// When a captcha or one-time-password reply finds the authority's session
+// inactive, the web-API screen starts the authorization over, once. If the
+// captcha after that start-over finds none either, the screen toasts
+// "Session expired.", keeps the captcha panel with its reload button and
+// sends nothing more until the person reloads, presses Send OTP, tries again
+// or goes back; each of these allows one more start-over. Nothing is reported.
+//
 // THREAD
 //
 // onKYCFinished() is called on the main thread, from the kit's own event

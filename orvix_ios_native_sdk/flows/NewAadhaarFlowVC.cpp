@@ -14,7 +14,9 @@
 
 #include <QAbstractButton>
 #include <QEvent>
+#include <QBuffer>
 #include <QImage>
+#include <QImageReader>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QFile>
@@ -186,6 +188,7 @@ void NewAadhaarFlowVC::reachabilityChanged(Reachability *monitor)
 
 void NewAadhaarFlowVC::reloadCaptcha(QObject *)
 {
+    m_mayStartOver = true;
     requestCaptcha();
     if (popupLoader)
         popupLoader->stopAnimating();
@@ -202,6 +205,7 @@ void NewAadhaarFlowVC::backAct(QObject *)
 
 void NewAadhaarFlowVC::tryAgainAct(QObject *)
 {
+    m_mayStartOver = true;
     setShown(ErrorView, false);
     startAuthorization();
     if (captchaTF)
@@ -237,6 +241,7 @@ void NewAadhaarFlowVC::submitAct(QObject *)
     if (popupLoader)
         popupLoader->startAnimating();
     setShown(aadhaarCaptchaView, false);
+    m_mayStartOver = true;
     auto me = self();
     newAadhaarVM->generateOTP(
         {{QStringLiteral("uid"), number}, {QStringLiteral("captcha"), captcha}, {QStringLiteral("captchaTxnId"), captchaId}},
@@ -361,16 +366,41 @@ void NewAadhaarFlowVC::handleCaptchaResponse(const QVariant &reply)
         if (!base64.isEmpty()) {
             const auto decoded =
                 QByteArray::fromBase64Encoding(base64.toLatin1(), QByteArray::IgnoreBase64DecodingErrors);
-            if (decoded && !decoded.decoded.isEmpty())
-                picture = QImage::fromData(decoded.decoded);
+            if (decoded && !decoded.decoded.isEmpty()) {
+                // A captcha is a small picture: one of more than 4 MB of
+                // pixels would only slow every repaint, and is not shown.
+                QBuffer buffer;
+                buffer.setData(decoded.decoded);
+                QImageReader reader(&buffer);
+                reader.setAllocationLimit(4);
+                picture = reader.read();
+            }
         }
         if (captchaImgView)
             captchaImgView->setImage(picture);
         captchaId = textValue(captcha, QStringLiteral("transactionId"));
         return;
     }
-    if (!m_ended)
+    if (!startOverOnce() && !m_ended)
+        toast(QStringLiteral("Session expired."));
+}
+
+bool NewAadhaarFlowVC::startOverOnce()
+{
+    if (m_ended)
+        return false;
+    if (m_mayStartOver) {
+        m_mayStartOver = false;
         startAuthorization();
+        return true;
+    }
+    // The authority keeps finding no session: the person decides what next.
+    if (popupLoader)
+        popupLoader->stopAnimating();
+    setShown(popUpMainView, true);
+    setShown(aadhaarCaptchaView, true);
+    setShown(otpView, false);
+    return false;
 }
 
 void NewAadhaarFlowVC::handleCaptchaFailure(const Error &error)
@@ -401,8 +431,7 @@ void NewAadhaarFlowVC::handleOtpResponse(const QVariant &reply)
         toast(textValue(map, QStringLiteral("message")).value_or(QStringLiteral("Please enter valid captcha")));
         return;
     }
-    if (!m_ended)
-        startAuthorization();
+    startOverOnce();
     toast(QStringLiteral("Session expired."));
 }
 

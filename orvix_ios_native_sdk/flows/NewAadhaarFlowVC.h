@@ -81,11 +81,16 @@ private:
     std::shared_ptr<NewAadhaarFlowVC> self();
     void requestCaptcha();
     void toast(const QString &message);
+    // A reply found the session inactive: starts the authorization over, once
+    // per action of the person (reload, Send OTP, try again). Otherwise shows
+    // the captcha panel and sends nothing. Returns whether it started over.
+    bool startOverOnce();
 
     platform::web::Observation m_urlObservation;
     QMetaObject::Connection m_reachabilityConnection;
     std::optional<bool> m_appearedAnimated;
     bool m_ended = false; // back or Proceed: no new authorization starts by itself
+    bool m_mayStartOver = true; // spent by a start-over, given back by the person's next action
 };
 
 } // namespace orvix

@@ -126,7 +126,8 @@ void NewAadhaarFlowViewModel::downloadOfflineEkyc(const OptionalParameters &para
 {
     APIHandler::postRequest(toVariantMap(parameters),
                             authorityServiceBaseURL() + QStringLiteral("/eAadhaarService/api/oauth/downloadOfflineEkyc"),
-                            makeHeaders(token), QString(), std::move(onSuccess), std::move(onFailure));
+                            makeHeaders(token), QString(), std::move(onSuccess), std::move(onFailure),
+                            kMaxArchiveReplyBytes);
 }
 
 HTTPHeaders NewAadhaarFlowViewModel::makeHeaders(const QString &token) const

@@ -11,6 +11,7 @@
 #include "platform/net/encoding.h"
 #include "platform/ui/keyboardmanager.h"
 #include "platform/ui/view.h"
+#include "platform/zip/ziparchive.h"
 
 #include <QFile>
 #include <QImage>
@@ -314,6 +315,7 @@ void OldAadhaarFlowVC::fetchOfflineKycZip(const QList<QNetworkCookie> &cookies, 
     request.body.bytes = body.toUtf8();
     request.headers.add(QByteArrayLiteral("Content-Type"), QByteArrayLiteral("application/x-www-form-urlencoded"));
     request.headers.add(QByteArrayLiteral("Accept-Encoding"), QByteArray());
+    request.maximumBodySize = platform::zip::kMaxArchiveBytes;
     line(QStringLiteral("request POST ") + platform::log::redactedURL(request.url));
     line(QStringLiteral("Sync Request Body: ") + redactedFormBody(body));
 

@@ -56,6 +56,9 @@ struct URLRequest {
     HTTPHeaders headers;
     RequestBody body;
     std::shared_ptr<TemporaryBodyFile> bodyFile; // keeps a streamed body alive
+    // The largest reply body this request takes; the session's bound when
+    // absent, and never more than it.
+    std::optional<qint64> maximumBodySize;
 };
 
 // Builds a request from URL text and parameters. The encoding sets its own

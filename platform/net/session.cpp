@@ -156,6 +156,8 @@ void Session::request(DataRequestOptions options, std::shared_ptr<RequestInterce
 {
     EncodeResult encoded =
         encodeRequest(options.urlText, options.method, options.parameters, options.encoding, options.headers);
+    if (encoded.request)
+        encoded.request->maximumBodySize = options.maximumBodySize;
     QMetaObject::invokeMethod(this, [this, encoded = std::move(encoded), policy = options.emptyBody,
                                      interceptor = std::move(interceptor),
                                      completion = std::move(completion)]() mutable {
@@ -166,7 +168,8 @@ void Session::request(DataRequestOptions options, std::shared_ptr<RequestInterce
 }
 
 void Session::upload(MultipartFormData form, QString urlText, HTTPHeaders headers,
-                     std::shared_ptr<RequestInterceptor> interceptor, Completion completion, qint64 threshold)
+                     std::shared_ptr<RequestInterceptor> interceptor, Completion completion, qint64 threshold,
+                     std::optional<qint64> maximumBodySize)
 {
     std::optional<URLRequest> built;
     std::optional<NetError> error;
@@ -187,6 +190,7 @@ void Session::upload(MultipartFormData form, QString urlText, HTTPHeaders header
                 request.headers.add(QByteArray("Content-Type"), form.contentType());
             request.body = encoded.body;
             request.bodyFile = encoded.file;
+            request.maximumBodySize = maximumBodySize;
             built = std::move(request);
         }
     }

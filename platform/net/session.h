@@ -59,6 +59,8 @@ struct DataRequestOptions {
     ParameterEncoding encoding = ParameterEncoding::methodDependent;
     HTTPHeaders headers;
     EmptyBodyPolicy emptyBody = EmptyBodyPolicy::only204And205AndHead;
+    // The largest reply body this request takes (URLRequest::maximumBodySize).
+    std::optional<qint64> maximumBodySize;
 };
 
 class Session : public QObject {
@@ -72,7 +74,9 @@ public:
     void request(DataRequestOptions options, std::shared_ptr<RequestInterceptor> interceptor, Completion completion);
     void upload(MultipartFormData form, QString urlText, HTTPHeaders headers,
                 std::shared_ptr<RequestInterceptor> interceptor, Completion completion,
-                qint64 threshold = MultipartFormData::encodingMemoryThreshold);
+                qint64 threshold = MultipartFormData::encodingMemoryThreshold,
+                std::optional<qint64> maximumBodySize = std::nullopt);
+    // The request's maximumBodySize bounds the file too.
     void download(URLRequest request, DownloadCompletion completion);
 
     CookieStore &cookieStore() { return *m_cookies; }

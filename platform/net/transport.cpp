@@ -297,6 +297,8 @@ struct Transfer::Private {
         : q(owner), request(std::move(r)), origin(request.url), cookies(c), limits(std::move(l)),
           downloadPath(std::move(path))
     {
+        if (request.maximumBodySize)
+            limits.maximumBodySize = qBound<qint64>(0, *request.maximumBodySize, limits.maximumBodySize);
         idleTimer.setSingleShot(true);
         attemptTimer.setSingleShot(true);
         clock.start();

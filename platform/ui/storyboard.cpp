@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMutex>
 #include <QRegularExpression>
 #include <QUiLoader>
@@ -234,6 +235,17 @@ std::shared_ptr<ViewController> Storyboard::instantiateViewController(const QStr
         return nullptr;
     }
     controller->setView(root);
+
+    // Labels show what they are given as it is: the text may come from a
+    // server or a document, and rich text would render its markup and load
+    // the files it names. A scene that wants rich text says so.
+    QList<QLabel *> labels = root->findChildren<QLabel *>();
+    if (auto *label = qobject_cast<QLabel *>(root))
+        labels.prepend(label);
+    for (QLabel *label : std::as_const(labels)) {
+        if (label->textFormat() == Qt::AutoText)
+            label->setTextFormat(Qt::PlainText);
+    }
 
     // Outlets, by objectName.
     for (auto it = cls.outlets.cbegin(); it != cls.outlets.cend(); ++it) {

@@ -17,7 +17,8 @@
 // (editingChanged). A TextField whose "delegate" property is "owner" gets
 // the controller as its delegate (the controller must be a TextFieldDelegate).
 // Designable properties are set on the widgets by key (Q_PROPERTY) by the
-// scene itself.
+// scene itself. A scene's labels show plain text unless the scene sets their
+// textFormat.
 
 #include "platform/ui/viewcontroller.h"
 

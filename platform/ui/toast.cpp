@@ -128,6 +128,16 @@ QList<QPointer<ToastView>> &toasts()
     return list;
 }
 
+QString elided(const QString &message)
+{
+    if (message.size() <= kMaxToastCharacters)
+        return message;
+    qsizetype end = kMaxToastCharacters;
+    if (message.at(end - 1).isHighSurrogate())
+        --end; // never half a character
+    return message.left(end) + QChar(0x2026);
+}
+
 bool isPlainWindow(QWidget *w)
 {
     return w && w->isVisible() && w->windowType() == Qt::Window;
@@ -175,7 +185,7 @@ void makeToast(QWidget *window, const QString &message, int durationMs, ToastPos
     assertMainThread("makeToast");
     if (!window)
         return;
-    toasts().append(new ToastView(window, message, durationMs, position, style));
+    toasts().append(new ToastView(window, elided(message), durationMs, position, style));
 }
 
 void hideAllToasts(QWidget *window)

@@ -39,6 +39,9 @@ QWidget *firstWindow();
 // screen (ViewController::topmostPresentedWindow), otherwise firstWindow().
 QWidget *toastWindow();
 
+// A longer message shows its first kMaxToastCharacters characters and "…".
+inline constexpr int kMaxToastCharacters = 300;
+
 void makeToast(QWidget *window, const QString &message, int durationMs, ToastPosition position,
                const ToastStyle &style);
 // Removes every toast of the window at once.

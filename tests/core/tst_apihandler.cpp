@@ -5,6 +5,11 @@
 #include "rawserver.h"
 
 #include "orvix_ios_native_sdk/core/APIHandler.h"
+#include "orvix_ios_native_sdk/core/HealthCheckViewModel.h"
+#include "orvix_ios_native_sdk/core/internal/EndpointOverride.h"
+#include "orvix_ios_native_sdk/document/OldAadhaarFlowViewModel.h"
+#include "orvix_ios_native_sdk/flows/DigiLockerViewController.h"
+#include "orvix_ios_native_sdk/flows/NewAadhaarFlowViewModel.h"
 #include "platform/net/session.h"
 
 #include <QJsonDocument>
@@ -79,6 +84,8 @@ private slots:
     void logsCarryNoValues();
     void loggedURLsKeepNamesOnly_data();
     void loggedURLsKeepNamesOnly();
+    void eachCallReadsRepliesUpToItsBound_data();
+    void eachCallReadsRepliesUpToItsBound();
 };
 
 void TestAPIHandler::jsonRepliesCarryTheStatus()
@@ -518,6 +525,81 @@ void TestAPIHandler::loggedURLsKeepNamesOnly()
     const QUrl parsed(url);
     if (parsed.isValid() && parsed.toString(QUrl::FullyEncoded) == url)
         QCOMPARE(platform::log::redactedURL(parsed), logged);
+}
+
+void TestAPIHandler::eachCallReadsRepliesUpToItsBound_data()
+{
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<qint64>("size"); // of every reply body
+    QTest::addColumn<bool>("chunked"); // no length declared: the size shows only while reading
+    for (const char *call : {"health check", "captcha", "one-time password", "DigiLocker start",
+                             "document submission", "download"}) {
+        const qint64 bound = QByteArray(call) == "download" ? kMaxArchiveReplyBytes : kMaxReplyBytes;
+        QTest::addRow("%s, at the bound", call) << QString(call) << bound << false;
+        QTest::addRow("%s, one byte over", call) << QString(call) << bound + 1 << false;
+    }
+    QTest::newRow("captcha, chunked, at the bound") << "captcha" << kMaxReplyBytes << true;
+    QTest::newRow("captcha, chunked, one byte over") << "captcha" << kMaxReplyBytes + 1 << true;
+}
+
+void TestAPIHandler::eachCallReadsRepliesUpToItsBound()
+{
+    QFETCH(QString, call);
+    QFETCH(qint64, size);
+    QFETCH(bool, chunked);
+    const bool over = size > (call == "download" ? kMaxArchiveReplyBytes : kMaxReplyBytes);
+    // A JSON object of exactly `size` bytes with what each caller reads.
+    const QByteArray head = R"({"documentId":"d1","status":"Success","pad":")";
+    const QByteArray body = head + QByteArray(size - head.size() - 2, 'x') + "\"}";
+    QCOMPARE(qint64(body.size()), size);
+    RawServer server([&](const RawRequest &r) {
+        // The submission's first two steps are read at the bound; its upload gets the size of the row.
+        const QByteArray reply = call == "document submission" && !r.path().endsWith("/object")
+            ? body.left(kMaxReplyBytes - 2) + "\"}"
+            : body;
+        if (!chunked)
+            return RawReply::http(200, reply);
+        return RawReply::raw("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n"
+                             "Connection: close\r\n\r\n"
+                             + QByteArray::number(reply.size(), 16) + "\r\n" + reply + "\r\n0\r\n\r\n");
+    });
+    const QString base = server.url("/").toString();
+    internal::setAuthorityServiceBaseURL(server.url("/uidai").toString());
+
+    Outcome o;
+    NewAadhaarFlowViewModel authority;
+    auto digiLocker = std::make_shared<DigiLockerViewModel>();
+    if (call == "health check") {
+        HealthCheckViewModel().getResourceState("m", "resource", base, o.success(), o.failure());
+    } else if (call == "captcha") {
+        authority.generateCaptcha(QString(), o.success(), o.failure());
+    } else if (call == "one-time password") {
+        authority.generateOTP({{"uid", "234567890124"}}, o.success(), o.failure());
+    } else if (call == "DigiLocker start") {
+        digiLocker->initDocFetch("m", base, std::nullopt, o.success(), o.failure());
+    } else if (call == "document submission") {
+        OldAadhaarFlowViewModel::create("m", base, "u", std::make_shared<OfflinePaperlessKyc>(QVariantMap{}),
+                                        QList<QByteArray>{"PK"}, "offline-aadhaar")
+            ->uploadAadhaarDocument([success = o.success()](auto) { success(QVariantMap{{"pad", "uploaded"}}); },
+                                    o.failure());
+    } else {
+        authority.downloadOfflineEkyc({{"shareCode", "9736"}}, "token", o.success(), o.failure());
+    }
+    settle(o);
+    internal::setAuthorityServiceBaseURL(std::nullopt);
+    if (over) {
+        // Refused unread and not asked again.
+        QCOMPARE(o.successes, 0);
+        QCOMPARE(o.failures, 1);
+        QVERIFY(o.error->asAFError());
+        QCOMPARE_CASE(o.error->asAFError()->kind(), net::NetError::Kind::responseTooLarge);
+        QCOMPARE(server.requests().size(), call == "document submission" ? 3 : 1);
+        return;
+    }
+    QCOMPARE(o.failures, 0);
+    QCOMPARE(o.successes, 1);
+    const QString pad = o.value.toMap().value("pad").toString();
+    QCOMPARE(pad.size(), call == "document submission" ? 8 : size - head.size() - 2);
 }
 
 QTEST_MAIN(TestAPIHandler)

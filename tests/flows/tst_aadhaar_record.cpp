@@ -22,9 +22,13 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 using namespace orvix;
 using testsupport::ZipEntry;
@@ -77,7 +81,8 @@ private slots:
     void requestTexts();
     void downloadHeaders();
 
-    void photographMayBeWrapped();
+    void recordPanelShowsTheRecordAsWritten_data();
+    void recordPanelShowsTheRecordAsWritten();
     void unusableDocumentsStopSilently_data();
     void unusableDocumentsStopSilently();
     void hostileArchiveTakesTheFailedUnzipPath_data();
@@ -223,9 +228,56 @@ void TestAadhaarRecord::downloadHeaders()
     QVERIFY(!headers.firstInvalid());
 }
 
-void TestAadhaarRecord::photographMayBeWrapped()
+void TestAadhaarRecord::recordPanelShowsTheRecordAsWritten_data()
 {
+    // The record's name, date of birth and house; empty: the generated document's.
+    // "PIPE" stands for a named pipe the test makes.
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("dob");
+    QTest::addColumn<QString>("house");
+    QTest::newRow("the document's texts, the photograph wrapped in lines") << QString() << QString() << QString();
+    // Whoever serves the archive writes these: no rich text, nothing opened.
+    QTest::newRow("markup") << R"(<img src="PIPE">)" << "<h1>BIG</h1>" << R"(<a href="https://example.org/">here</a>)";
+    QTest::newRow("more markup") << "<font color=red size=7>VERIFIED</font>" << R"(<img src="file://PIPE">)"
+                                 << "<b>" + QString(100'000, 'x');
+}
+
+void TestAadhaarRecord::recordPanelShowsTheRecordAsWritten()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, dob);
+    QFETCH(QString, house);
     const simulator::OfflineKycDocument doc = simulator::makeOfflineKycDocument();
+    const bool own = name.isEmpty();
+
+    // A label that loads a picture from the pipe blocks in open() until a
+    // writer comes: this thread is that writer, as often as it is opened, so
+    // the fault fails the test at once instead of hanging it.
+    QTemporaryDir dir;
+    const QByteArray pipe = QFile::encodeName(dir.filePath("picture"));
+    QCOMPARE(::mkfifo(pipe.constData(), 0600), 0);
+    std::atomic<bool> finished{false};
+    std::atomic<bool> opened{false};
+    std::thread writer([&] {
+        for (;;) {
+            const int fd = ::open(pipe.constData(), O_WRONLY);
+            if (fd >= 0)
+                ::close(fd);
+            if (finished || fd < 0)
+                return;
+            opened = true;
+        }
+    });
+    const auto releaseWriter = [&] {
+        finished = true;
+        const int fd = ::open(pipe.constData(), O_RDONLY | O_NONBLOCK);
+        writer.join();
+        if (fd >= 0)
+            ::close(fd);
+    };
+
+    name.replace("PIPE", QString::fromLocal8Bit(pipe));
+    dob.replace("PIPE", QString::fromLocal8Bit(pipe));
     QString wrapped;
     const QString base64 = QString::fromLatin1(doc.photo.toBase64());
     for (qsizetype i = 0; i < base64.size(); i += 64)
@@ -233,12 +285,26 @@ void TestAadhaarRecord::photographMayBeWrapped()
     auto s = screen();
     QVERIFY(s);
     s->aadhaarModel = std::make_shared<OfflinePaperlessKyc>(QVariantMap{
-        {"UidData", QVariantMap{{"Pht", wrapped}, {"Poi", QVariantMap{{"name", doc.name}, {"dob", doc.dob}}}}}});
+        {"UidData", QVariantMap{{"Pht", wrapped},
+                                {"Poi", QVariantMap{{"name", own ? doc.name : name}, {"dob", own ? doc.dob : dob}}},
+                                {"Poa", QVariantMap{{"house", own ? doc.house : house}}}}}});
     s->showUserInfo();
+    for (QLabel *label : {s->usernameLbl.data(), s->dobLbl.data(), s->addressLbl.data()}) {
+        label->sizeHint();
+        label->grab();
+    }
+    releaseWriter();
+    QVERIFY2(!opened, "a label opened the file its text names");
+
     QCOMPARE(s->profilePic->image().size(), QImage::fromData(doc.photo).size());
-    QCOMPARE(s->usernameLbl->text(), doc.name);
-    QCOMPARE(s->dobLbl->text(), doc.dob);
+    QCOMPARE(s->usernameLbl->text(), own ? doc.name : name);
+    QCOMPARE(s->dobLbl->text(), own ? doc.dob : dob);
+    QCOMPARE(s->addressLbl->text(), (own ? doc.house : house) + ", ");
+    for (QLabel *label : {s->usernameLbl.data(), s->dobLbl.data(), s->addressLbl.data()})
+        QCOMPARE(label->textFormat(), Qt::PlainText);
     QVERIFY(!s->userInfoView->isHidden());
+    if (!own)
+        return;
     // The record keeps the text as written.
     QCOMPARE(s->aadhaarModel->uidData()->pht(), std::optional<QString>(wrapped));
 

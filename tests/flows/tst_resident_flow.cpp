@@ -13,6 +13,7 @@
 #include "orvix_ios_native_sdk/flows/TermsConditionVC.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/net/session.h"
+#include "platform/zip/ziparchive.h"
 #include "platform/ui/toast.h"
 #include "simulator/Simulator.h"
 #include "simulator/documents/OfflineKycArchive.h"
@@ -605,19 +606,24 @@ void TestResidentFlow::pageThatCannotLoadShowsTheErrorPanel()
 
 void TestResidentFlow::failedDownloadInterrupts_data()
 {
-    QTest::addColumn<bool>("dropped");
-    QTest::newRow("connection dropped") << true;
-    QTest::newRow("neither file nor error") << false;
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("connection dropped") << "dropped";
+    QTest::newRow("neither file nor error") << "none";
+    // Refused while it downloads, before it is written whole.
+    QTest::newRow("archive one byte above its bound") << "too large";
 }
 
 void TestResidentFlow::failedDownloadInterrupts()
 {
-    QFETCH(bool, dropped);
+    QFETCH(QString, fault);
     auto screen = start();
     QVERIFY(screen);
     STEP(reachOtpPanel(screen));
-    if (dropped) {
+    if (fault == "dropped") {
         m_sim.residentPortal().setDownloadDropped(true);
+        STEP(typeOtpAndVerify(screen));
+    } else if (fault == "too large") {
+        m_sim.residentPortal().setArchiveFile(QByteArray(platform::zip::kMaxArchiveBytes + 1, 'x'));
         STEP(typeOtpAndVerify(screen));
     } else {
         // A completion without a file, on a worker thread as the session delivers it.
@@ -631,6 +637,7 @@ void TestResidentFlow::failedDownloadInterrupts()
 
     // Try again: the first step afresh, then the whole way to the record.
     m_sim.residentPortal().setDownloadDropped(false);
+    m_sim.residentPortal().setArchiveFile({});
     const QImage oldCaptcha = screen->captchaImgView->image();
     QTest::mouseClick(button(screen, "tryAgainBtn"), Qt::LeftButton);
     QVERIFY(!screen->ErrorView->isVisible());

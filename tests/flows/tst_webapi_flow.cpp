@@ -17,6 +17,7 @@
 #include "simulator/documents/OfflineKycArchive.h"
 
 #include <QAbstractButton>
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -618,6 +619,18 @@ void TestWebApiFlow::reloadedCaptchaIsRead_data()
                                                                                 {"message", "<html>busy</html>"}});
     QTest::newRow("no picture") << Override::errorBody(200, QJsonObject{{"sessionActive", true},
                                                                           {"message", R"({"transactionId":"tx-np"})"}});
+    // Small as a file, 17 MB as pixels: not shown, like no picture.
+    QImage huge(2100, 2100, QImage::Format_RGB32);
+    huge.fill(Qt::white);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    huge.save(&buffer, "PNG", 0);
+    const QByteArray hugeMessage = QJsonDocument(QJsonObject{{"imageBase64", QString::fromLatin1(png.toBase64())},
+                                                             {"transactionId", "tx-np"}})
+                                       .toJson(QJsonDocument::Compact);
+    QTest::newRow("picture too large") << Override::errorBody(200, QJsonObject{{"sessionActive", true},
+                                                                                 {"message", QString::fromLatin1(hugeMessage)}});
     QTest::newRow("session over") << Override::errorBody(200, QJsonObject{{"sessionActive", false}});
 }
 
@@ -663,16 +676,56 @@ void TestWebApiFlow::reloadedCaptchaIsRead()
 
 void TestWebApiFlow::inactiveSessionStartsOver_data()
 {
-    QTest::addColumn<bool>("leftOut");
-    QTest::newRow("session ended") << false;
+    // Which reply finds the session inactive.
+    QTest::addColumn<QString>("inactive");
+    QTest::newRow("session ended") << "password";
     // A refusal without "sessionActive" does not count as an active session.
-    QTest::newRow("sessionActive left out") << true;
+    QTest::newRow("sessionActive left out") << "password, left out";
+    // One start-over, then the screen waits for the person; each action of
+    // the person allows one more.
+    QTest::newRow("captcha replies never active") << "captcha";
 }
 
 void TestWebApiFlow::inactiveSessionStartsOver()
 {
-    QFETCH(bool, leftOut);
-    if (leftOut) {
+    QFETCH(QString, inactive);
+    if (inactive == "captcha") {
+        m_sim.authority().setCaptchaNeverActive(true);
+        auto screen = start();
+        QVERIFY(screen);
+        // Requests sent after each stop, in flight or still queued, would be counted.
+        const auto stopsAt = [&](int authorizations, int captchas) {
+            QTRY_COMPARE_WITH_TIMEOUT(lastToast(), QString("Session expired."), 15000);
+            QTRY_COMPARE_WITH_TIMEOUT(platform::net::Session::shared().requestsInFlight(), 0, 15000);
+            QCoreApplication::processEvents();
+            QTRY_COMPARE_WITH_TIMEOUT(platform::net::Session::shared().requestsInFlight(), 0, 15000);
+            QCOMPARE(m_sim.requestsTo(Authority::authorizeRoute).size(), authorizations);
+            QCOMPARE(m_sim.requestsTo(Authority::captchaRoute).size(), captchas);
+            QVERIFY(screen->aadhaarCaptchaView->isVisible());
+            QVERIFY(button(screen, "reloadCaptchaBtn")->isVisible());
+            QVERIFY(!screen->popupLoader->isAnimating());
+            platform::ui::hideAllToasts(platform::ui::toastWindow());
+        };
+        stopsAt(2, 2);
+        if (QTest::currentTestFailed())
+            return;
+        QTest::mouseClick(button(screen, "reloadCaptchaBtn"), Qt::LeftButton);
+        stopsAt(3, 4);
+        if (QTest::currentTestFailed())
+            return;
+        // Send OTP: the authority refuses the captcha, the new one finds no session.
+        QTest::keyClicks(screen->aadhaarNoTF, m_number);
+        QTest::keyClicks(screen->captchaTF, "ABCDE");
+        QTest::mouseClick(button(screen, "checkBoxBtn"), Qt::LeftButton);
+        QTest::mouseClick(screen->aadhaarSubmitBtn, Qt::LeftButton);
+        stopsAt(4, 6);
+        QCOMPARE(m_sim.requestsTo(Authority::otpRoute).size(), 1);
+        QVERIFY(m_receiver->reports.isEmpty());
+        QTest::mouseClick(button(screen, "backBtn"), Qt::LeftButton);
+        QCOMPARE(m_receiver->reports, (QList<QVariantMap>{{{"status", false}}}));
+        return;
+    }
+    if (inactive == "password, left out") {
         m_sim.authority().setCaptchaRefused(true);
         m_sim.authority().setOtpSessionActiveLeftOut(true);
     } else {

@@ -99,17 +99,28 @@ void TestBaseScreen::toastReplacesTheOneOnScreen_data()
     // the toast must go: "first" (the first window), "second", "sheet".
     QTest::addColumn<QString>("presented");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("nothing presented") << "" << "first";
-    QTest::newRow("sheet over the second window") << "sheet" << "sheet";
-    QTest::newRow("full screen over the second window") << "full" << "second";
-    QTest::newRow("sheet over a full-screen screen") << "full,sheet" << "sheet";
-    QTest::newRow("sheet dismissed again") << "sheet,dismissed" << "first";
+    // The message and what the toast shows of it.
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("shown");
+    const QString captcha = "Please enter valid captcha";
+    QTest::newRow("nothing presented") << "" << "first" << captcha << captcha;
+    QTest::newRow("sheet over the second window") << "sheet" << "sheet" << captcha << captcha;
+    QTest::newRow("full screen over the second window") << "full" << "second" << captcha << captcha;
+    QTest::newRow("sheet over a full-screen screen") << "full,sheet" << "sheet" << captcha << captcha;
+    QTest::newRow("sheet dismissed again") << "sheet,dismissed" << "first" << captcha << captcha;
+    // A server's text of any length: cut, never half a character.
+    const QString huge = "<h1>" + QString(10'000'000, 'x');
+    QTest::newRow("10 MB message") << "" << "first" << huge << huge.left(300) + QChar(0x2026);
+    const QString across = QString(299, 'a') + QString::fromUtf8("\xF0\x9F\x98\x80") + QString(1000, 'b');
+    QTest::newRow("a character across the cut") << "" << "first" << across << QString(299, 'a') + QChar(0x2026);
 }
 
 void TestBaseScreen::toastReplacesTheOneOnScreen()
 {
     QFETCH(QString, presented);
     QFETCH(QString, expected);
+    QFETCH(QString, message);
+    QFETCH(QString, shown);
     QWidget first;
     first.resize(400, 700);
     first.show();
@@ -143,12 +154,12 @@ void TestBaseScreen::toastReplacesTheOneOnScreen()
     QVERIFY(window->isVisible());
     if (expected == "sheet")
         QVERIFY(window != &first && window != &second && window->windowModality() == Qt::WindowModal);
-    screen->showToast("Please enter valid captcha", lightGray);
+    screen->showToast(message, lightGray);
 
-    const QList<ui::ShownToast> shown = ui::shownToasts();
-    QCOMPARE(shown.size(), 1);
-    const ui::ShownToast &t = shown.first();
-    QCOMPARE(t.message, QString("Please enter valid captcha"));
+    const QList<ui::ShownToast> toasts = ui::shownToasts();
+    QCOMPARE(toasts.size(), 1);
+    const ui::ShownToast &t = toasts.first();
+    QCOMPARE(t.message, shown);
     QCOMPARE(t.window.data(), window);
     QCOMPARE(t.backgroundColor, lightGray);
     QCOMPARE(t.messageColor, QColor(Qt::black));

@@ -127,6 +127,9 @@ void TestStoryboard::outletsActionsAndDelegateAreConnected()
     QVERIFY(vc->stack->stackLayout() && vc->stack->stackLayout()->direction() == QBoxLayout::LeftToRight);
     QCOMPARE(vc->gradient->layer().endPoint.value_or(QPointF()), QPointF(1, 1));
     QVERIFY(vc->spinner->isAnimating());
+    // Labels take text as it is, unless the scene asks for rich text.
+    QCOMPARE(vc->infoLbl->textFormat(), Qt::PlainText);
+    QCOMPARE(vc->view()->findChild<QLabel *>("noteLbl")->textFormat(), Qt::RichText);
 
     auto *go = vc->view()->findChild<QPushButton *>("goBtn");
     QTest::mouseClick(go, Qt::LeftButton);
