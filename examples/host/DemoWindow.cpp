@@ -549,7 +549,9 @@ bool DemoWindow::aadhaarStuck(Screen &screen)
         why = QStringLiteral("the screen shows its error panel (\"%1\")")
                   .arg(screen.errorTextLbl ? screen.errorTextLbl->text() : QString());
     } else if (!toast.isEmpty() && !busy
-               && ((m_step != Step::otpSent && shown(screen.aadhaarCaptchaView))
+               && ((m_step == Step::start && shown(screen.aadhaarCaptchaView) && screen.captchaImgView
+                    && screen.captchaImgView->image().isNull())
+                   || (m_step == Step::numberSent && shown(screen.aadhaarCaptchaView))
                    || (m_step == Step::otpSent && shown(screen.otpView)))) {
         why = QStringLiteral("the screen shows \"%1\" and waits for input the autopilot cannot give").arg(toast);
     }

@@ -96,7 +96,8 @@
 //     the run then succeeds: {"status": true, "userInfo": R} follows the
 //     earlier {"status": false};
 //   - a reply arrives after the user has left the screen and the rest of
-//     the run fails (below): {"status": false} comes again.
+//     the run fails (below), or the backend answers the DigiLocker start or
+//     webhook after the sheet was closed: {"status": false} comes again.
 // Nothing cancels a request. A reply that arrives after the user has left
 // the screen is still handled, and the run goes on out of sight: Back in the
 // web-API flow while the sign-in is pending is followed by the token, the
