@@ -53,8 +53,14 @@ QByteArray png(const QString &code, QSize size, const QColor &background, quint3
     const int count = std::max(int(code.size()), 1);
     // Dots as large as the height and width allow, at least 2 pixels.
     constexpr int margin = 6;
-    const int dot = std::max(2, std::min((height - 2 * margin) / 7, (width - 2 * margin) / (6 * count - 1)));
-    const int advance = count > 1 ? std::min(8 * dot, (width - 2 * margin - 5 * dot) / (count - 1)) : 0;
+    int dot = std::max(2, std::min((height - 2 * margin) / 7, (width - 2 * margin) / (6 * count - 1)));
+    const auto advanceFor = [&](int d) {
+        return count > 1 ? std::min(8 * d, (width - 2 * margin - 5 * d) / (count - 1)) : 0;
+    };
+    // Smaller letters rather than letters that touch: two dots between them.
+    while (count > 1 && dot > 2 && advanceFor(dot) - 5 * dot < 2 * dot - 1)
+        --dot;
+    const int advance = advanceFor(dot);
     const int left = (width - (advance * (count - 1) + 5 * dot)) / 2;
     const int top = (height - 7 * dot) / 2;
 

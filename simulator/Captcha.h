@@ -14,7 +14,8 @@ namespace orvix::sim::captcha {
 QString alphabet();
 
 // A PNG of `code` on a light `background`, the characters as large as `size`
-// allows on one baseline, a few faint lines across. The same seed draws the
+// allows with two dots of space between them, on one baseline, a few faint
+// lines across. The same seed draws the
 // same picture. Characters outside the alphabet are left out.
 QByteArray png(const QString &code, QSize size, const QColor &background, quint32 seed);
 

@@ -5,6 +5,7 @@
 #include "orvix_ios_native_sdk/flows/NewAadhaarFlowVC.h"
 #include "orvix_ios_native_sdk/flows/OldAadhaarFlowVC.h"
 #include "platform/log/log.h"
+#include "platform/ui/toast.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -30,6 +31,10 @@ using namespace orvix;
 namespace {
 
 constexpr int autopilotTimeLimitMs = 180000;
+// Nothing logged, no step taken for this long: the run is not going anywhere.
+constexpr int autopilotQuietLimitMs = 60000;
+// A screen that waits for the user must look so on this many ticks in a row.
+constexpr int autopilotStuckTicks = 3;
 
 // Types text into a field key by key, as a user would.
 void typeInto(QWidget *field, const QString &text)
@@ -373,6 +378,8 @@ void DemoWindow::startRun()
     setStatus(QStringLiteral("Checking which flows are available…"));
     screenshot(QStringLiteral("start"));
     m_runClock.start();
+    m_sinceProgress.start();
+    m_stuckTicks = 0;
     m_entry->beginKYCFLow();
     if (m_options.autopilot)
         m_autopilot.start();
@@ -398,6 +405,8 @@ void DemoWindow::onReport(const QVariantMap &data)
 
 void DemoWindow::onLogLine(const QString &line)
 {
+    if (m_sinceProgress.isValid())
+        m_sinceProgress.restart();
     // The run ends without a report when no screen can be shown.
     const bool silentEnd = line == QLatin1String("<--- NONE -->") || line.contains(QLatin1String("could not be loaded"));
     if (silentEnd && !m_runEnded) {
@@ -412,15 +421,21 @@ void DemoWindow::autopilotStep()
     if (m_runEnded)
         return;
     if (m_runClock.elapsed() > autopilotTimeLimitMs) {
-        finishAutopilot(exitNoReport, QStringLiteral("the run did not end in time"));
+        stopStuck(QStringLiteral("the run did not end within %1 s").arg(autopilotTimeLimitMs / 1000));
+        return;
+    }
+    if (m_sinceProgress.elapsed() > autopilotQuietLimitMs) {
+        stopStuck(QStringLiteral("nothing happened for %1 s").arg(autopilotQuietLimitMs / 1000));
         return;
     }
     if (auto webApi = std::dynamic_pointer_cast<NewAadhaarFlowVC>(m_host->presentedViewController())) {
-        autopilotAadhaar(*webApi, false);
+        if (!aadhaarStuck(*webApi))
+            autopilotAadhaar(*webApi, false);
         return;
     }
     if (auto resident = std::dynamic_pointer_cast<OldAadhaarFlowVC>(m_host->presentedViewController())) {
-        autopilotAadhaar(*resident, true);
+        if (!aadhaarStuck(*resident))
+            autopilotAadhaar(*resident, true);
         return;
     }
     autopilotConsent();
@@ -494,6 +509,7 @@ void DemoWindow::autopilotAadhaar(Screen &screen, bool resident)
         printLine(QStringLiteral("autopilot: number and captcha submitted"));
 
         m_step = Step::numberSent;
+        m_sinceProgress.restart();
         return;
     case Step::numberSent:
         if (!shown(screen.otpView) || otpText(resident).isEmpty())
@@ -503,6 +519,7 @@ void DemoWindow::autopilotAadhaar(Screen &screen, bool resident)
         press(root, "otpSubmitBtn");
         printLine(QStringLiteral("autopilot: one-time password submitted"));
         m_step = Step::otpSent;
+        m_sinceProgress.restart();
         return;
     case Step::otpSent:
         if (!shown(screen.userInfoView))
@@ -511,10 +528,79 @@ void DemoWindow::autopilotAadhaar(Screen &screen, bool resident)
         press(root, "proceedBtn");
         printLine(QStringLiteral("autopilot: proceeded"));
         m_step = Step::done;
+        m_sinceProgress.restart();
         return;
     case Step::done:
         return;
     }
+}
+
+// The screen waits for the person: a message to act on with the panel for
+// new input shown and nothing under way, or its error panel. The autopilot
+// types only what it was given, so it stops there.
+template <class Screen>
+bool DemoWindow::aadhaarStuck(Screen &screen)
+{
+    const bool busy = screen.popupLoader && screen.popupLoader->isAnimating();
+    QString toast;
+    if (const auto toasts = platform::ui::shownToasts(); !toasts.isEmpty())
+        toast = toasts.last().message;
+    QString why;
+    if (shown(screen.ErrorView) && !busy) {
+        why = QStringLiteral("the screen shows its error panel (\"%1\")")
+                  .arg(screen.errorTextLbl ? screen.errorTextLbl->text() : QString());
+    } else if (!toast.isEmpty() && !busy
+               && ((m_step == Step::start && shown(screen.aadhaarCaptchaView) && screen.captchaImgView
+                    && screen.captchaImgView->image().isNull())
+                   || (m_step == Step::numberSent && shown(screen.aadhaarCaptchaView))
+                   || (m_step == Step::otpSent && shown(screen.otpView)))) {
+        why = QStringLiteral("the screen shows \"%1\" and waits for input the autopilot cannot give").arg(toast);
+    }
+    m_stuckTicks = why.isEmpty() ? 0 : m_stuckTicks + 1;
+    if (m_stuckTicks < autopilotStuckTicks)
+        return false;
+    stopStuck(why);
+    return true;
+}
+
+QString DemoWindow::whereNow() const
+{
+    const auto presented = m_host->presentedViewController();
+    const auto panel = [this](const QString &screen) {
+        switch (m_step) {
+        case Step::start:
+            return screen + QStringLiteral(", Aadhaar number and captcha");
+        case Step::numberSent:
+            return screen + QStringLiteral(", after sending the Aadhaar number and captcha");
+        case Step::otpSent:
+            return screen + QStringLiteral(", after sending the one-time password");
+        case Step::done:
+            return screen + QStringLiteral(", after Proceed");
+        }
+        return screen;
+    };
+    if (std::dynamic_pointer_cast<NewAadhaarFlowVC>(presented))
+        return panel(QStringLiteral("the web-API Aadhaar screen"));
+    if (std::dynamic_pointer_cast<OldAadhaarFlowVC>(presented))
+        return panel(QStringLiteral("the resident-page Aadhaar screen"));
+    if (auto sheet = std::dynamic_pointer_cast<DigiLockerViewController>(presented)) {
+        const std::optional<QUrl> url = sheet->webcontentView ? sheet->webcontentView->url() : std::nullopt;
+        const QString page = url ? platform::log::redactedURL(*url) : QString();
+        return page.isEmpty() ? QStringLiteral("the DigiLocker sheet")
+                              : QStringLiteral("the DigiLocker sheet, page %1").arg(page);
+    }
+    return presented ? QStringLiteral("a screen the autopilot does not know")
+                     : QStringLiteral("the health checks, before any screen");
+}
+
+void DemoWindow::stopStuck(const QString &why)
+{
+    if (m_runEnded)
+        return;
+    m_runEnded = true;
+    setStatus(QStringLiteral("The autopilot stopped: ") + why + u'.');
+    screenshot(QStringLiteral("stopped"));
+    finishAutopilot(exitNoReport, QStringLiteral("stopped at %1: %2").arg(whereNow(), why));
 }
 
 void DemoWindow::screenshot(const QString &step)

@@ -76,6 +76,12 @@ private:
     QString otpText(bool resident) const;
     void screenshot(const QString &step);
     void finishAutopilot(int exitCode, const QString &why);
+    // Where the run stands, for a person: the screen and its step.
+    QString whereNow() const;
+    // Ends the autopilot with exitNoReport when the screen waits for what it cannot give.
+    template <class Screen>
+    bool aadhaarStuck(Screen &screen);
+    void stopStuck(const QString &why);
     void setStatus(const QString &text);
 
     DemoOptions m_options;
@@ -99,6 +105,8 @@ private:
 
     QTimer m_autopilot;
     QElapsedTimer m_runClock;
+    QElapsedTimer m_sinceProgress; // the last log line, step or screen change
+    int m_stuckTicks = 0;
     bool m_runEnded = false;
     enum class Step { start, numberSent, otpSent, done };
     Step m_step = Step::start;

@@ -2,7 +2,8 @@
 // (or outside stand-ins), shows every report and can play the user's part.
 //
 // Exit status: 0 the run ended with "status": true, 1 with "status": false,
-// 2 bad usage, 3 the run ended without a report or could not start.
+// 2 bad usage, 3 the run ended without a report or could not start, or the
+// autopilot stopped where it could not go on.
 
 #include "DemoWindow.h"
 
@@ -61,7 +62,9 @@ int main(int argc, char **argv)
                        "The kit needs at least two flows, in order of preference: it launches the first\n"
                        "one its backend reports available.\n\n"
                        "Exit status: 0 the run ended with \"status\": true, 1 with \"status\": false,\n"
-                       "2 bad usage, 3 the run ended without a report or could not start."));
+                       "2 bad usage, 3 the run ended without a report or could not start, or the\n"
+                       "autopilot stopped where it could not go on (a screen waiting for input it\n"
+                       "cannot give, or nothing happening for 60 s); it prints where."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const auto option = [](const char *name, const QString &help, const char *valueName = nullptr,
                            const QString &defaultValue = QString()) {
@@ -81,11 +84,13 @@ int main(int argc, char **argv)
                                            QStringLiteral("demo-user"));
     const QCommandLineOption autopilot = option(
         "autopilot", QStringLiteral("Play the user's part, then quit when the run ends. On a DigiLocker page it "
-                                    "presses the button or link labelled Allow (Deny with --deny)."));
+                                    "presses the button or link labelled Allow (Deny with --deny). It stops with "
+                                    "status 3 where it cannot go on."));
     const QCommandLineOption deny = option("deny", QStringLiteral("With --autopilot: refuse consent on the DigiLocker page."));
     const QCommandLineOption aadhaar = option(
         "aadhaar", QStringLiteral("With --autopilot: the Aadhaar number to type (default: %1, which the simulator "
-                                  "accepts).").arg(orvix::sim::Simulator::sampleAadhaarNumber()),
+                                  "accepts). Without --flows, the Aadhaar flows then go first.")
+                       .arg(orvix::sim::Simulator::sampleAadhaarNumber()),
         "NUMBER", orvix::sim::Simulator::sampleAadhaarNumber());
     const QCommandLineOption screenshots = option("screenshots", QStringLiteral("Save a PNG of the window at each step."),
                                                   "DIR");
@@ -121,7 +126,11 @@ int main(int argc, char **argv)
 
     DemoOptions options;
     QString problem;
-    const auto parsedFlows = parseFlows(parser.value(flows), &problem);
+    // An Aadhaar number to type asks for an Aadhaar flow.
+    const QString flowList = parser.isSet(aadhaar) && !parser.isSet(flows)
+        ? QStringLiteral("myAadhaarUidaiFlow,residentUidaiAadhaarFlow,digilockerFlow")
+        : parser.value(flows);
+    const auto parsedFlows = parseFlows(flowList, &problem);
     if (!parsedFlows)
         return usage(problem);
     options.flows = *parsedFlows;

@@ -42,6 +42,9 @@
 //   "You are offline! please check your internet connection."
 //                                                  a health check could not reach the backend
 //   the error's description                       a health check failed otherwise
+//   "The reply could not be read as JSON: …"       a health check was answered with a body that is
+//                                                  not JSON (an HTML page with HTTP 200 or 500, say):
+//                                                  reported, so that the run does not end in silence
 //   "ENDPOINTS_DOWN"                               no registered flow is available
 //
 // Aadhaar flows (myAadhaarUidaiFlow: the authority's web API;
@@ -67,7 +70,10 @@
 //               "dist", "state", "country", "pc"}
 //       "Pht"  QString, the photograph as Base64 JPEG
 //   "Signature"    QVariantMap, the document's XML signature: "xmlns", "SignatureValue",
-//                  "SignedInfo" {"CanonicalizationMethod", "SignatureMethod", "Reference"},
+//                  "SignedInfo" {"CanonicalizationMethod" {"Algorithm"},
+//                                "SignatureMethod" {"Algorithm"},
+//                                "Reference" {"URI", "Transforms" {"Transform" {"Algorithm"}},
+//                                             "DigestMethod" {"Algorithm"}, "DigestValue"}},
 //                  "KeyInfo" {"X509Data" {"X509SubjectName", "X509Certificate"}}
 //
 // DigiLocker flow (digilockerFlow): never "userInfo", the host learns only
@@ -86,15 +92,27 @@
 // A run usually reports once. It reports twice when
 //   - a failure leaves the screen up (the archive or the resident flow's
 //     submission above) and the user then presses Back;
-//   - a reply arrives after the user has left the screen (Back while the
-//     archive downloads, closing the DigiLocker sheet while the backend
-//     answers): it is still handled, and reports;
-//   - beginKYCFLow() is called again during a run: the second run goes on
-//     beside the first, and each reports.
+//   - a failure leaves the error panel up, the user presses Try again and
+//     the run then succeeds: {"status": true, "userInfo": R} follows the
+//     earlier {"status": false};
+//   - a reply arrives after the user has left the screen and the rest of
+//     the run fails (below), or the backend answers the DigiLocker start or
+//     webhook after the sheet was closed: {"status": false} comes again.
+// Nothing cancels a request. A reply that arrives after the user has left
+// the screen is still handled, and the run goes on out of sight: Back in the
+// web-API flow while the sign-in is pending is followed by the token, the
+// download and the backend submission (document, supplier record, archive
+// upload); Back in the resident flow during the download, by the
+// submission. When that succeeds nothing more is reported: the host has
+// {"status": false} while the backend holds the verified document.
 // It never reports when
 //   - the chosen flow is aadhaarApiflow, which has no screen;
 //   - `delegate` is null when the screen is to be shown;
-//   - a health check is answered with a body that is not JSON;
+//   - `delegate` already presents a kit screen when the screen is to be
+//     shown (beginKYCFLow() called again during a run, or entry points that
+//     share one host window): the log's only trace is "ViewController:
+//     attempt to present a controller that is already presented…". Give
+//     each run that may overlap a window of its own;
 //   - the web-API flow's sign-in, token, download or submission step fails,
 //     or the resident flow's download fails: the screen shows a message or
 //     stops its spinner and waits for the user (Back then reports);

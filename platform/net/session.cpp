@@ -59,7 +59,7 @@ private:
         m_response.response = t->response();
         m_response.data = t->response() ? std::optional<QByteArray>(t->data()) : std::nullopt;
         if (t->error()) {
-            failed(*t->error(), t->answeredEarly());
+            failed(*t->error());
             return;
         }
         const int status = m_response.response->statusCode;
@@ -73,17 +73,13 @@ private:
         complete();
     }
 
-    // answered: the server replied before it had the whole body, so it has
-    // acted on this request already.
-    void failed(const NetError &error, bool answered = false)
+    void failed(const NetError &error)
     {
         m_response.error = error;
         const URLRequest asked = m_response.request.value_or(URLRequest{});
         // Sending again cannot change what the server decided.
-        const bool final = answered || error.kind() == NetError::Kind::redirectRefused
-            || error.kind() == NetError::Kind::responseTooLarge
-            || (error.isSessionTaskFailed()
-                && error.transportFailure() == NetError::TransportFailure::tooManyRedirects);
+        const bool final = error.kind() == NetError::Kind::redirectRefused
+            || error.kind() == NetError::Kind::responseTooLarge;
         if (!final && m_interceptor && m_interceptor->retry(asked, error) == RetryResult::retry) {
             // Sent again at once, from the event loop rather than this stack.
             QMetaObject::invokeMethod(this, [this] { attempt(); }, Qt::QueuedConnection);

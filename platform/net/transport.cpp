@@ -286,6 +286,7 @@ struct Transfer::Private {
     // reply is all in, the rest of the body is not sent.
     bool answeredEarly = false;
     bool replyComplete = false;
+    bool replyCut = false; // the connection closed before the early reply's end
 
     int redirects = 0;
     bool finished = false;
@@ -345,6 +346,7 @@ struct Transfer::Private {
         stopDetail.clear();
         answeredEarly = false;
         replyComplete = false;
+        replyCut = false;
         errorText[0] = 0;
 
         if (request.body.isFile()) {
@@ -419,8 +421,13 @@ struct Transfer::Private {
                     hopFinished(code);
             },
             [this, hop] {
-                // libcurl reads no more: the reply is all in.
-                if (easy == hop && headDone && answeredEarly)
+                // libcurl reads no more: the reply is all in, unless the
+                // connection closed before its declared end.
+                if (easy != hop || !headDone || !answeredEarly)
+                    return;
+                if (declared >= 0 && received < declared)
+                    replyIsCut();
+                else
                     replyIsComplete();
             });
     }
@@ -601,6 +608,26 @@ struct Transfer::Private {
         }, Qt::QueuedConnection);
     }
 
+    void replyIsCut()
+    {
+        if (replyComplete || replyCut)
+            return;
+        replyCut = true;
+        CURL *hop = easy;
+        QMetaObject::invokeMethod(q, [this, hop] {
+            if (easy != hop || finished)
+                return;
+            abortHop(cutError());
+        }, Qt::QueuedConnection);
+    }
+
+    NetError cutError() const
+    {
+        return NetError::sessionTaskFailed(
+            NetError::TransportFailure::connectionLost,
+            QStringLiteral("connection closed with %1 bytes of the reply missing").arg(declared - received));
+    }
+
     static std::optional<qint64> decimal(const QByteArray &text)
     {
         if (text.isEmpty() || text.size() > 18)
@@ -700,6 +727,10 @@ struct Transfer::Private {
             return;
         case Stop::none:
             break;
+        }
+        if (replyCut) {
+            fail(cutError());
+            return;
         }
         // Sending the rest failed after the whole reply was in: the reply stands.
         if (replyComplete) {

@@ -68,8 +68,7 @@ public:
     const QByteArray &data() const;
     const std::optional<NetError> &error() const;
     int redirects() const;
-    // The server gave its final reply before it had the whole request body;
-    // it has acted on the request, so the request is not to be sent again.
+    // The server gave its final reply before it had the whole request body.
     bool answeredEarly() const;
 
 signals:

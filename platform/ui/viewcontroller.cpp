@@ -95,6 +95,22 @@ public:
         auto *layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(0);
+        // A web page takes every key it is given: Escape is seen here first.
+        qApp->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress && isVisible()) {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            const auto *widget = qobject_cast<QWidget *>(watched);
+            if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier && widget
+                && widget->window() == this) {
+                reject();
+                return true;
+            }
+        }
+        return QDialog::eventFilter(watched, event);
     }
 
     void reject() override
@@ -293,6 +309,7 @@ void ViewController::showPresented(const std::shared_ptr<ViewController> &presen
     auto *sheet = new SheetDialog(hostShown ? hostWindow : nullptr, presented);
     sheet->setAttribute(Qt::WA_DeleteOnClose, false);
     sheet->layout()->addWidget(content);
+    sheet->setWindowTitle(content->windowTitle());
     content->show();
     if (hostShown)
         sheet->resize(QSize(hostWindow->width() * 9 / 10, hostWindow->height() * 9 / 10)

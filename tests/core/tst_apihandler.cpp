@@ -507,6 +507,7 @@ void TestAPIHandler::loggedURLsKeepNamesOnly_data()
                             << "https://h.example/t?code_verifier=<redacted>&code=<redacted>";
     QTest::newRow("empty value and bare name") << "http://h/p?a=&flag&b==x"
                                                << "http://h/p?a=<redacted>&flag&b=<redacted>";
+    QTest::newRow("empty name") << "http://h/p?=secret&a=1" << "http://h/p?=<redacted>&a=<redacted>";
     QTest::newRow("fragment") << "http://h/p?a=1#code=2" << "http://h/p?a=<redacted>";
     QTest::newRow("fragment without query") << "http://h/p#secret" << "http://h/p";
     QTest::newRow("user info") << "https://user:pw@h.example/p?x=1" << "https://h.example/p?x=<redacted>";

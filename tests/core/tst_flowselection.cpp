@@ -96,6 +96,8 @@ void TestFlowSelection::checksRunOneAfterAnother()
     LogCapture log;
     auto ep = makeEntryPoint();
     ep->addConfig({Config::myAadhaarUidaiFlow, Config::residentUidaiAadhaarFlow});
+    // Positions are counted from 1.
+    QCOMPARE(ep->priorityMap()->keys(), (QList<QString>{"priorityCall_1", "priorityCall_2"}));
     // The first reply is slow: the second check must still wait for it.
     m_sim.setOneShot(Backend::path("v1/resource/" + webApi + "/state"), Override::slow(300));
     bool secondAfterFirstReply = false;

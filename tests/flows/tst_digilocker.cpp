@@ -13,6 +13,7 @@
 #include "simulator/Simulator.h"
 
 #include <QDialog>
+#include <QWebEngineView>
 #include <QJsonObject>
 #include <QtTest>
 
@@ -41,6 +42,7 @@ private slots:
     void failedStartReportsOffline();
     void equalRedirectURLsTakeTheFailurePath();
     void nearMissURLEndsNothing();
+    void userClosingTheSheetIsReported_data();
     void userClosingTheSheetIsReported();
     void noHostControllerShowsNothing();
     void lateReplyAfterCloseIsHandled();
@@ -250,12 +252,19 @@ void TestDigiLocker::refusedStartPassesTheBackendMessage()
 void TestDigiLocker::unusableStartIsRefused()
 {
     // A 200 whose "url" is not a web address is refused rather than loaded.
-    for (const QString &url : {QString("javascript:alert(1)"), QString("file:///etc/passwd"), QString()}) {
+    for (const QString &url : {QString("javascript:alert(1)"), QString("file:///etc/passwd"), QString("ftp://host/x"),
+                               QString()}) {
         m_receiver->reports.clear();
         m_sim.setOverride(Backend::initDocFetchRoute,
                           Override::errorBody(200, QJsonObject{{"transactionId", "t-1"}, {"url", url}}));
-        start(m_sim.hostSuccessUrl(), m_sim.hostFailureUrl());
-        QTRY_COMPARE_WITH_TIMEOUT(m_receiver->reports.size(), 1, 15000);
+        auto screen = start(m_sim.hostSuccessUrl(), m_sim.hostFailureUrl());
+        // Refused, not shown in the web view.
+        const auto shown = [&] {
+            return screen && screen->webcontentView && screen->webcontentView->parentWidget() == screen->view();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!m_receiver->reports.isEmpty() || shown(), 15000);
+        QVERIFY2(!shown(), qPrintable(url));
+        QCOMPARE(m_receiver->reports.size(), 1);
         QCOMPARE(m_receiver->reports[0], (QVariantMap{{"status", false}, {"error", QVariantMap{{"message", ""}}}}));
         QTRY_VERIFY(!m_host->presentedViewController());
     }
@@ -302,15 +311,35 @@ void TestDigiLocker::nearMissURLEndsNothing()
     QCOMPARE(m_host->presentedViewController(), std::static_pointer_cast<platform::ui::ViewController>(screen));
 }
 
+void TestDigiLocker::userClosingTheSheetIsReported_data()
+{
+    QTest::addColumn<bool>("escape");
+    QTest::newRow("close button") << false;
+    QTest::newRow("Escape in the page") << true;
+}
+
 void TestDigiLocker::userClosingTheSheetIsReported()
 {
+    QFETCH(bool, escape);
     auto screen = start(m_sim.hostSuccessUrl(), m_sim.hostFailureUrl());
     QVERIFY(screen);
     waitForConsentPage(screen);
     auto *sheet = qobject_cast<QDialog *>(screen->view()->window());
     QVERIFY(sheet);
     QCOMPARE(sheet->windowModality(), Qt::WindowModal);
-    sheet->close();
+    // Titled as its screen, not as the program.
+    QVERIFY(!screen->view()->windowTitle().isEmpty());
+    QCOMPARE(sheet->windowTitle(), screen->view()->windowTitle());
+    if (escape) {
+        // Into the page, as the person pressing the key would be.
+        QWidget *page = screen->webcontentView->engineView()->focusProxy();
+        sheet->activateWindow();
+        QTest::mouseClick(page, Qt::LeftButton, {}, QPoint(5, 5));
+        QTRY_COMPARE(QApplication::focusWidget(), page);
+        QTest::keyClick(page, Qt::Key_Escape);
+    }
+    else
+        sheet->close();
     QTRY_COMPARE(m_receiver->reports.size(), 1);
     QCOMPARE(m_receiver->reports[0], (QVariantMap{{"status", false}}));
     QTRY_VERIFY(!m_host->presentedViewController());

@@ -445,6 +445,15 @@ void TestResidentFlow::submitChecksRunInOrder()
     QCOMPARE(attempt(m_number, "ABCD"), captcha);
     QCOMPARE(attempt(m_number, "ABCDEF"), captcha);
     QCOMPARE(attempt(m_number, "A B C D E"), terms); // blanks do not count
+    // Characters, not 16-bit units: five beyond the 16-bit range are five.
+    const QString wide = QString::fromUcs4(U"\U0001D400\U0001D401\U0001D402\U0001D403\U0001D404");
+    const auto pasted = [&](const QString &text) {
+        screen->captchaTF->setText(text);
+        QTest::mouseClick(screen->aadhaarSubmitBtn, Qt::LeftButton);
+        return lastToast();
+    };
+    QCOMPARE(pasted(wide), terms);
+    QCOMPARE(pasted(wide.left(4) + "C"), captcha); // three characters in five units
     // The check box toggles its image and the consent.
     QAbstractButton *checkBox = button(screen, "checkBoxBtn");
     auto *box = qobject_cast<platform::ui::Button *>(checkBox);

@@ -171,13 +171,13 @@ void TestNet::redirectsAreBounded()
         const int n = r.path().mid(1).toInt();
         return RawReply::http(307, "", "", {{"Location", "/" + QByteArray::number(n + 1)}});
     });
-    // The end of the chain is final: not sent again, whatever the interceptor says.
+    // A loop fails like any transfer: the whole chain is tried once more.
     auto retrier = std::make_shared<CountingRetrier>();
     const DataResponse r = run(get(server.url("/0")), retrier);
     QCOMPARE_CASE(r.error->transportFailure(), NetError::TransportFailure::tooManyRedirects);
-    QCOMPARE(server.requests().size(), Transfer::maximumRedirects + 1);
-    QCOMPARE(r.attempts, 1);
-    QCOMPARE(retrier->retries, 0);
+    QCOMPARE(r.attempts, 2);
+    QCOMPARE(server.requests().size(), 2 * (Transfer::maximumRedirects + 1));
+    QCOMPARE(server.count("/0"), 2);
 
     // 307 keeps the method and the body.
     RawServer keep([](const RawRequest &r) {
@@ -203,6 +203,13 @@ void TestNet::redirectsAreBounded()
     QCOMPARE(seeOther.requests().constFirst().method, QByteArray("POST"));
     QVERIFY(!seeOther.requests().constLast().hasHeader("Content-Type"));
     QVERIFY(!seeOther.requests().constLast().hasHeader("Content-Length"));
+
+    // A HEAD stays a HEAD.
+    DataRequestOptions head = get(seeOther.url("/from"));
+    head.method = HTTPMethod::HEAD;
+    QVERIFY(run(head).isSuccess());
+    QCOMPARE(seeOther.requests().size(), 4);
+    QCOMPARE(seeOther.requests().constLast().method, QByteArray("HEAD"));
 }
 
 void TestNet::onlyHttpSchemes()
@@ -655,10 +662,13 @@ void TestNet::attemptsEndInBoundedTime()
     // A server that sends a byte now and then never lets the idle time-out
     // fire; the attempt's own deadline ends it.
     RawServer trickling([](const RawRequest &) { return RawReply::trickle(20); });
-    Session::shared().setAttemptTimeout(400);
+    Session::shared().setAttemptTimeout(2000);
+    Session::shared().setTimeoutInterval(500);
     const DataResponse slow = run(get(trickling.url("/t")));
     Session::shared().setAttemptTimeout(300000);
+    Session::shared().setTimeoutInterval(60000);
     QCOMPARE_CASE(slow.error->transportFailure(), NetError::TransportFailure::timedOut);
+    QVERIFY2(slow.error->detail().startsWith("no complete reply"), qPrintable(slow.error->detail()));
 
     // The idle time-out also bounds a TLS handshake that never ends.
     RawServer silent([](const RawRequest &) { return RawReply::hang(); });
@@ -675,17 +685,23 @@ void TestNet::finalReplyDuringUploadIsHandedOver_data()
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("cut"); // the connection breaks after the reply's bytes
     QTest::newRow("refused, close") << RawReply::http(413, "too large", "text/plain").bytes << 413
-                                    << QByteArray("too large");
+                                    << QByteArray("too large") << false;
     QTest::newRow("refused, keep-alive") << QByteArray("HTTP/1.1 413 Too Large\r\nContent-Length: 9\r\n\r\ntoo large")
-                                         << 413 << QByteArray("too large");
-    QTest::newRow("accepted, close") << RawReply::http(200, R"({"ok":1})").bytes << 200 << QByteArray(R"({"ok":1})");
+                                         << 413 << QByteArray("too large") << false;
+    QTest::newRow("accepted, close") << RawReply::http(200, R"({"ok":1})").bytes << 200 << QByteArray(R"({"ok":1})") << false;
     QTest::newRow("accepted, keep-alive") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\n{\"ok\":1}") << 200
-                                          << QByteArray(R"({"ok":1})");
+                                          << QByteArray(R"({"ok":1})") << false;
     QTest::newRow("accepted, chunked")
         << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n8\r\n{\"ok\":1}\r\n0\r\n\r\n") << 200
-        << QByteArray(R"({"ok":1})");
-    QTest::newRow("accepted, no content") << QByteArray("HTTP/1.1 204 No Content\r\n\r\n") << 204 << QByteArray();
+        << QByteArray(R"({"ok":1})") << false;
+    QTest::newRow("accepted, no content") << QByteArray("HTTP/1.1 204 No Content\r\n\r\n") << 204 << QByteArray() << false;
+    // Not a whole reply: a failure like any other, tried once more.
+    QTest::newRow("refused, broken before its end")
+        << QByteArray("HTTP/1.1 413 Too Large\r\nContent-Length: 100\r\n\r\ntoo") << 0 << QByteArray() << true;
+    QTest::newRow("accepted, broken before its end")
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"ok\"") << 0 << QByteArray() << true;
 }
 
 void TestNet::finalReplyDuringUploadIsHandedOver()
@@ -696,7 +712,8 @@ void TestNet::finalReplyDuringUploadIsHandedOver()
     QFETCH(QByteArray, reply);
     QFETCH(int, status);
     QFETCH(QByteArray, body);
-    RawServer server([reply](const RawRequest &) { return RawReply::raw(reply); });
+    QFETCH(bool, cut);
+    RawServer server([reply, cut](const RawRequest &) { return cut ? RawReply::cut(reply) : RawReply::raw(reply); });
     server.setReplyBeforeBody(true);
     MultipartFormData form;
     form.append(QByteArray(24 * 1024 * 1024, 'z'), "attachment", "aadhaar.zip", "application/octet-stream");
@@ -705,8 +722,14 @@ void TestNet::finalReplyDuringUploadIsHandedOver()
     QCOMPARE(Session::shared().timeoutInterval(), 60000);
     Session::shared().upload(form, server.url("/documents/1/object").toString(), {}, retrier,
                              [&](const DataResponse &r) { out = r; });
-    // Well within the idle time-out that would otherwise end the attempt.
-    QTRY_VERIFY_WITH_TIMEOUT(out.has_value(), 20000);
+    // At once, well within the idle time-out that would otherwise end the attempt.
+    QVERIFY2(QTest::qWaitFor([&] { return out.has_value(); }, 3000), "the reply went unnoticed while the body went out");
+    if (cut) {
+        QVERIFY2(out->error && out->error->isSessionTaskFailed(), qPrintable(out->description()));
+        QCOMPARE(out->attempts, 2);
+        QCOMPARE(server.requests().size(), 2);
+        return;
+    }
     QVERIFY2(out->isSuccess(), qPrintable(out->description()));
     QCOMPARE(out->response->statusCode, status);
     QCOMPARE(out->data.value(), body);

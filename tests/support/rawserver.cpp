@@ -5,6 +5,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <sys/socket.h>
+
 QByteArray RawRequest::header(const QByteArray &name) const
 {
     for (const auto &[n, v] : headers) {
@@ -117,6 +119,13 @@ void RawServer::onConnection()
             case RawReply::Kind::drop:
                 socket->abort();
                 socket->deleteLater();
+                break;
+            case RawReply::Kind::cut:
+                // Closed for sending only, so that the reply is read before
+                // the request's sending fails.
+                socket->write(reply.bytes);
+                socket->flush();
+                ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
                 break;
             case RawReply::Kind::hang:
                 break;

@@ -28,13 +28,15 @@ struct RawRequest {
 };
 
 struct RawReply {
-    enum class Kind { bytes, drop, hang, trickle } kind = Kind::bytes;
+    enum class Kind { bytes, drop, hang, trickle, cut } kind = Kind::bytes;
     QByteArray bytes;
     int intervalMs = 0;
     static RawReply http(int status, const QByteArray &body, const QByteArray &contentType = "application/json",
                          const QList<QPair<QByteArray, QByteArray>> &extraHeaders = {});
     static RawReply raw(const QByteArray &bytes) { return {Kind::bytes, bytes}; }
     static RawReply drop() { return {Kind::drop, {}}; }
+    // These bytes, then the connection is closed, even while the request body still comes.
+    static RawReply cut(const QByteArray &bytes) { return {Kind::cut, bytes}; }
     static RawReply hang() { return {Kind::hang, {}}; }
     // One byte every intervalMs, without end.
     static RawReply trickle(int intervalMs) { return {Kind::trickle, {}, intervalMs}; }
