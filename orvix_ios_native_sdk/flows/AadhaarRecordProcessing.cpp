@@ -23,6 +23,7 @@
 #include <QJsonObject>
 #include <QRecursiveMutex>
 #include <QStringDecoder>
+#include <QTextBoundaryFinder>
 
 #include <sys/stat.h>
 
@@ -394,6 +395,15 @@ QString AadhaarRecordProcessing::withoutBlanks(const QString &text)
     QString out = text;
     out.remove(u' ');
     return out;
+}
+
+qsizetype AadhaarRecordProcessing::characterCount(const QString &text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (finder.toNextBoundary() > 0)
+        ++count;
+    return count;
 }
 
 bool AadhaarRecordProcessing::isTwelveDigits(const QString &number)

@@ -156,6 +156,8 @@ public:
 protected:
     // What the user typed, blanks removed.
     static QString withoutBlanks(const QString &text);
+    // Characters as the user sees them (a letter with its accents is one).
+    static qsizetype characterCount(const QString &text);
     // Exactly twelve ASCII digits.
     static bool isTwelveDigits(const QString &number);
     // The supplier kind sent with the record.

@@ -229,7 +229,7 @@ void NewAadhaarFlowVC::submitAct(QObject *)
         toast(QStringLiteral("Aadhaar number is invalid"));
         return;
     }
-    if (captcha.size() != 5) {
+    if (characterCount(captcha) != 5) {
         toast(QStringLiteral("Please enter valid captcha"));
         return;
     }

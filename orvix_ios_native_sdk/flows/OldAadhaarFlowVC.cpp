@@ -15,7 +15,6 @@
 
 #include <QFile>
 #include <QImage>
-#include <QTextBoundaryFinder>
 #include <QVBoxLayout>
 #include <utility>
 
@@ -32,16 +31,6 @@ namespace {
 const QString captchaScript = QStringLiteral(
     "var c = document.createElement('canvas'); var ctx = c.getContext('2d'); c.height = 50, c.width = 175; "
     "ctx.drawImage(document.getElementById('captcha-img'), 0, 0); var value = c.toDataURL(); value.split(',')[1];");
-
-// Characters as the user sees them (a letter with its accents is one).
-qsizetype characterCount(const QString &text)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype count = 0;
-    while (finder.toNextBoundary() > 0)
-        ++count;
-    return count;
-}
 
 void setShown(QWidget *view, bool shown)
 {

@@ -566,6 +566,10 @@ void TestWebApiFlow::submitChecksRunInOrder()
     QCOMPARE(attempt(m_number, "ABCD"), QString("Please enter valid captcha"));
     QCOMPARE(attempt(m_number, "ABCDEF"), QString("Please enter valid captcha"));
     QCOMPARE(attempt(m_number, "ABCDE"), QString("Please agree the terms&condition"));
+    // Five characters outside the basic plane are five, not ten.
+    screen->captchaTF->setText(QString::fromUcs4(U"\U0001D400\U0001D401\U0001D402\U0001D403\U0001D404"));
+    QTest::mouseClick(submit, Qt::LeftButton);
+    QCOMPARE(lastToast(), QString("Please agree the terms&condition"));
     // The checkbox toggles its image and the consent.
     QAbstractButton *checkBox = button(screen, "checkBoxBtn");
     QTest::mouseClick(checkBox, Qt::LeftButton);
