@@ -35,13 +35,14 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
+#include "benchmemory.h"
+
 #include <benchmark/benchmark.h>
 #include <archive.h>
 #include <archive_entry.h>
 
 #include <cstdio>
 #include <ctime>
-#include <malloc.h>
 #include <map>
 #include <set>
 #include <string>
@@ -220,28 +221,8 @@ QByteArray manyAttributes() // 160k attributes on one element
     return xml + "/>";
 }
 
-// Resident memory now and at its peak since the last reset, in kB (Linux).
-qint64 statusField(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-// Memory freed by earlier benchmarks goes back to the system first, so that
-// it cannot hide this one's growth.
-void resetPeakMemory()
-{
-    malloc_trim(0);
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
+using orvix::bench::resetPeakMemory;
+using orvix::bench::statusField;
 
 // The kit's steps up to the refusal, which must come.
 void kitRefusal(benchmark::State &state, const QString &zipPath)

@@ -26,6 +26,8 @@
 #include <QRandomGenerator>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include "benchmemory.h"
+
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
@@ -37,7 +39,6 @@
 #include <atomic>
 #include <cstdio>
 #include <ctime>
-#include <malloc.h>
 #include <map>
 #include <string>
 #include <thread>
@@ -367,26 +368,8 @@ NET_BENCH(session_5m_16inflight, Client::session, "/5m", 40, 16);
 NET_BENCH(qnam_5m_16inflight, Client::networkAccessManager, "/5m", 40, 16);
 NET_BENCH(curlthread_5m_16inflight, Client::curlThread, "/5m", 40, 16);
 
-// Resident memory now and at its peak since the last reset, in kB (Linux).
-qint64 statusField(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-void resetPeakMemory()
-{
-    malloc_trim(0);
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
+using orvix::bench::resetPeakMemory;
+using orvix::bench::statusField;
 
 enum class Reading { healthCheck, captcha, authorizePage, download };
 
