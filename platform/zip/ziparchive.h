@@ -9,8 +9,10 @@
 
 namespace orvix::platform::zip {
 
-// Upper bound on the bytes one extraction may write.
-inline constexpr qint64 kMaxExtractedBytes = 100 * 1024 * 1024;
+// Upper bound on the bytes one extraction may write: four times the largest
+// document the kit reads, so that a small archive cannot make it inflate and
+// write far more than it will ever use.
+inline constexpr qint64 kMaxExtractedBytes = 16 * 1024 * 1024;
 // Upper bound on the entries of one archive.
 inline constexpr int kMaxEntries = 1000;
 // Upper bound on the size of an archive file the kit will open: far above a

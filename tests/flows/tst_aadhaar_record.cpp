@@ -440,6 +440,10 @@ void TestAadhaarRecord::hostileArchiveTakesTheFailedUnzipPath_data()
     QTest::newRow("two documents")
         << QList<ZipEntry>{document, {"offlineaadhaar20260102.xml", "<OfflinePaperlessKyc referenceId=\"2\"/>"}}
         << "damaged or tampered archive: The archive holds more than one document: ";
+    // A few kilobytes that would inflate to more than the kit ever writes.
+    QTest::newRow("inflates past the bound")
+        << QList<ZipEntry>{{"offlineaadhaar20260101.xml", QByteArray(16 * 1024 * 1024 + 1, ' ')}}
+        << "unsafe entry: The archive ";
 }
 
 void TestAadhaarRecord::hostileArchiveTakesTheFailedUnzipPath()
