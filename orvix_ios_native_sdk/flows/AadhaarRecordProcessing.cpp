@@ -13,12 +13,10 @@
 #include "platform/net/encoding.h"
 #include "platform/zip/ziparchive.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QImageReader>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRecursiveMutex>
@@ -92,19 +90,7 @@ QString shownTextBeyondBounds(const OfflinePaperlessKyc &record)
 // claims more pixels than a photograph has.
 QImage photograph(const QByteArray &bytes)
 {
-    constexpr qint64 maxPixels = 4096 * 4096;
-    constexpr int shownSide = 1024;
-    if (bytes.isEmpty())
-        return {};
-    QBuffer buffer;
-    buffer.setData(bytes);
-    QImageReader reader(&buffer);
-    const QSize size = reader.size();
-    if (!size.isValid() || qint64(size.width()) * size.height() > maxPixels)
-        return {};
-    if (size.width() > shownSide || size.height() > shownSide)
-        reader.setScaledSize(size.scaled(shownSide, shownSide, Qt::KeepAspectRatio));
-    return reader.read();
+    return platform::ui::Image::fromData(bytes, 4096 * 4096, 1024);
 }
 
 } // namespace

@@ -14,9 +14,7 @@
 
 #include <QAbstractButton>
 #include <QEvent>
-#include <QBuffer>
 #include <QImage>
-#include <QImageReader>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QFile>
@@ -367,13 +365,9 @@ void NewAadhaarFlowVC::handleCaptchaResponse(const QVariant &reply)
             const auto decoded =
                 QByteArray::fromBase64Encoding(base64.toLatin1(), QByteArray::IgnoreBase64DecodingErrors);
             if (decoded && !decoded.decoded.isEmpty()) {
-                // A captcha is a small picture: one of more than 4 MB of
-                // pixels would only slow every repaint, and is not shown.
-                QBuffer buffer;
-                buffer.setData(decoded.decoded);
-                QImageReader reader(&buffer);
-                reader.setAllocationLimit(4);
-                picture = reader.read();
+                // A captcha is a small picture: a huge one would only slow
+                // every repaint, and is not shown.
+                picture = platform::ui::Image::fromData(decoded.decoded, 1024 * 1024);
             }
         }
         if (captchaImgView)

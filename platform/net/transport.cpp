@@ -599,12 +599,20 @@ struct Transfer::Private {
         if (replyComplete)
             return;
         replyComplete = true;
-        CURL *hop = easy;
-        QMetaObject::invokeMethod(q, [this, hop] {
-            if (easy != hop || finished)
-                return;
+        laterOnThisHop([this] {
             endHop();
             complete();
+        });
+    }
+
+    // Runs `step` from the event loop, unless the hop has ended by then.
+    template<typename Step>
+    void laterOnThisHop(Step step)
+    {
+        CURL *hop = easy;
+        QMetaObject::invokeMethod(q, [this, hop, step = std::move(step)] {
+            if (easy == hop && !finished)
+                step();
         }, Qt::QueuedConnection);
     }
 
@@ -613,12 +621,7 @@ struct Transfer::Private {
         if (replyComplete || replyCut)
             return;
         replyCut = true;
-        CURL *hop = easy;
-        QMetaObject::invokeMethod(q, [this, hop] {
-            if (easy != hop || finished)
-                return;
-            abortHop(cutError());
-        }, Qt::QueuedConnection);
+        laterOnThisHop([this] { abortHop(cutError()); });
     }
 
     NetError cutError() const

@@ -2,11 +2,28 @@
 
 #include "platform/ui/mainthread.h"
 
+#include <QBuffer>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QPainter>
 #include <QPixmap>
 
 namespace orvix::platform::ui {
+
+QImage Image::fromData(const QByteArray &bytes, qint64 maxPixels, int maxSide)
+{
+    if (bytes.isEmpty())
+        return {};
+    QBuffer buffer;
+    buffer.setData(bytes);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    if (!size.isValid() || qint64(size.width()) * size.height() > maxPixels)
+        return {};
+    if (maxSide > 0 && (size.width() > maxSide || size.height() > maxSide))
+        reader.setScaledSize(size.scaled(maxSide, maxSide, Qt::KeepAspectRatio));
+    return reader.read();
+}
 
 QImage Image::named(const QString &name, const std::optional<Bundle> &bundle)
 {

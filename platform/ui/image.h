@@ -15,6 +15,11 @@ public:
     // The image `name` of the bundle (of the application's resources root
     // without a bundle); a null image when there is none.
     static QImage named(const QString &name, const std::optional<Bundle> &bundle = std::nullopt);
+
+    // The picture in `bytes`; a null image when there is none or when it
+    // claims more than `maxPixels`. With `maxSide`, a larger picture is
+    // decoded scaled down to fit that square.
+    static QImage fromData(const QByteArray &bytes, qint64 maxPixels, int maxSide = 0);
 };
 
 // Shows its image scaled to fit, keeping the aspect ratio.
