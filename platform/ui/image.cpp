@@ -1,28 +1,23 @@
 #include "platform/ui/image.h"
 
 #include "platform/ui/mainthread.h"
+#include "platform/ui/picture.h"
 
-#include <QBuffer>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QPainter>
 #include <QPixmap>
+
+#include <limits>
 
 namespace orvix::platform::ui {
 
 QImage Image::fromData(const QByteArray &bytes, qint64 maxPixels, int maxSide)
 {
-    if (bytes.isEmpty())
-        return {};
-    QBuffer buffer;
-    buffer.setData(bytes);
-    QImageReader reader(&buffer);
-    const QSize size = reader.size();
-    if (!size.isValid() || qint64(size.width()) * size.height() > maxPixels)
-        return {};
-    if (maxSide > 0 && (size.width() > maxSide || size.height() > maxSide))
-        reader.setScaledSize(size.scaled(maxSide, maxSide, Qt::KeepAspectRatio));
-    return reader.read();
+    PictureBounds bounds;
+    bounds.maxBytes = std::numeric_limits<qint64>::max();
+    bounds.maxPixels = maxPixels;
+    bounds.maxSide = maxSide;
+    return decodePicture(bytes, bounds).image;
 }
 
 QImage Image::named(const QString &name, const std::optional<Bundle> &bundle)
