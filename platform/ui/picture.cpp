@@ -18,14 +18,16 @@ namespace orvix::platform::ui {
 namespace {
 
 // What any picture may ask of the decoder, whatever its bounds (measured in
-// bench_picture). libjpeg walks every block of a scan's components once per
-// scan, about 40 ns a block here, however few bytes the scan has: a 16 Mpx
-// progressive photograph of the usual ten scans is 2.1 M block passes and
-// 0.12 s; 64 scans at that size would be 16 M and 0.67 s.
-constexpr qint64 kMaxBlockPasses = 4'000'000;
+// bench_picture, Release). libjpeg walks every block of a scan's components
+// once per scan, 40-75 ns a block here, however few bytes the scan has: a
+// 16 Mpx progressive photograph of the usual ten scans is 2.1 M block passes
+// and 0.1 s, 64 scans at 2000x2000 are 3.9 M and 0.28 s, and 64 scans at
+// 16 Mpx would be 16 M and 0.67 s. So the scan bound alone is not enough.
+constexpr qint64 kMaxBlockPasses = 3'000'000;
 // A JPEG of more than one scan keeps all its coefficients (128 bytes a block)
-// until the last scan: 48 MB for a 16 Mpx colour photograph.
-constexpr qint64 kMaxCoefficientBytes = 64LL * 1024 * 1024;
+// until the last scan: 48 MiB for a 16 Mpx colour photograph (4:2:0), which
+// peaks at about 80 MB in all.
+constexpr qint64 kMaxCoefficientBytes = 48LL * 1024 * 1024;
 
 struct Shape {
     QSize size; // as the header gives it
@@ -168,6 +170,8 @@ Shape walkJpeg(const QByteArray &bytes, const PictureBounds &bounds)
     bool haveFrame = false;
     int scans = 0;
     qint64 blockPasses = 0;
+    const QString tooManyCoefficients = QStringLiteral("it would keep more than %1 MiB of coefficients")
+                                            .arg(kMaxCoefficientBytes >> 20);
     qsizetype at = 2; // after the start marker
     for (;;) {
         if (at >= size)
@@ -200,11 +204,15 @@ Shape walkJpeg(const QByteArray &bytes, const PictureBounds &bounds)
             haveFrame = true;
             if (frame.width * frame.height > bounds.maxPixels)
                 return refused(tooManyPixels(frame.width, frame.height, bounds.maxPixels));
+            if (frame.progressive && frame.coefficientBytes() > kMaxCoefficientBytes)
+                return refused(tooManyCoefficients);
         } else if (marker == 0xDA) {
             if (!haveFrame)
                 return refused(QStringLiteral("a scan comes before its frame header"));
             if (++scans > bounds.maxScans)
                 return refused(QStringLiteral("it has more than %1 scans").arg(bounds.maxScans));
+            if (scans == 2 && frame.coefficientBytes() > kMaxCoefficientBytes)
+                return refused(tooManyCoefficients);
             const qint64 blocks = frame.blocksOfScan(segment, length - 2);
             if (blocks < 0)
                 return refused(QStringLiteral("its scan header cannot be read"));
@@ -218,10 +226,6 @@ Shape walkJpeg(const QByteArray &bytes, const PictureBounds &bounds)
     }
     if (!haveFrame || scans == 0)
         return refused(QStringLiteral("it has no picture"));
-    if ((frame.progressive || scans > 1) && frame.coefficientBytes() > kMaxCoefficientBytes)
-        return refused(QStringLiteral("it would keep %1 MB of coefficients, more than %2 MB")
-                           .arg(frame.coefficientBytes() >> 20)
-                           .arg(kMaxCoefficientBytes >> 20));
     return {QSize(int(frame.width), int(frame.height)), {}};
 }
 
@@ -364,13 +368,7 @@ DecodedPicture read(const QByteArray &bytes, const char *format, QSize size, con
     const QSize expected = scaledToFit(size, bounds.maxSide);
     if (expected != size)
         reader.setScaledSize(expected);
-    QImage image = reader.read();
-    if (image.isNull())
-        return {{}, QStringLiteral("it could not be decoded: %1").arg(reader.errorString())};
-    const QString why = detail::refusalOfDecoded(image.size(), expected, bounds);
-    if (!why.isEmpty())
-        return {{}, why};
-    return {std::move(image), {}};
+    return detail::readChecked(reader, expected, bounds);
 }
 
 } // namespace
@@ -431,20 +429,24 @@ void decodePictureInBackground(QByteArray bytes, PictureBounds bounds, std::func
 
 namespace detail {
 
-QString refusalOfDecoded(QSize decoded, QSize expected, const PictureBounds &bounds)
+DecodedPicture readChecked(QImageReader &reader, QSize expected, const PictureBounds &bounds)
 {
+    QImage image = reader.read();
+    if (image.isNull())
+        return {{}, QStringLiteral("it could not be decoded: %1").arg(reader.errorString())};
+    const QSize decoded = image.size();
     const QString shape = QStringLiteral("%1x%2").arg(decoded.width()).arg(decoded.height());
     if (qint64(decoded.width()) * decoded.height() > bounds.maxPixels)
-        return QStringLiteral("it decoded to %1, more than %2 pixels").arg(shape).arg(bounds.maxPixels);
+        return {{}, QStringLiteral("it decoded to %1, more than %2 pixels").arg(shape).arg(bounds.maxPixels)};
     if (bounds.maxSide > 0 && (decoded.width() > bounds.maxSide || decoded.height() > bounds.maxSide))
-        return QStringLiteral("it decoded to %1, larger than %2 a side").arg(shape).arg(bounds.maxSide);
+        return {{}, QStringLiteral("it decoded to %1, larger than %2 a side").arg(shape).arg(bounds.maxSide)};
     // Turned upright by its orientation tag, it may come out transposed.
     if (decoded != expected && decoded != expected.transposed())
-        return QStringLiteral("it decoded to %1, not the %2x%3 its header gives")
-            .arg(shape)
-            .arg(expected.width())
-            .arg(expected.height());
-    return {};
+        return {{}, QStringLiteral("it decoded to %1, not the %2x%3 its header gives")
+                        .arg(shape)
+                        .arg(expected.width())
+                        .arg(expected.height())};
+    return {std::move(image), {}};
 }
 
 } // namespace detail

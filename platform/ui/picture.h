@@ -8,6 +8,8 @@
 
 #include <functional>
 
+class QImageReader;
+
 namespace orvix::platform::ui {
 
 struct PictureBounds {
@@ -38,10 +40,11 @@ void decodePictureInBackground(QByteArray bytes, PictureBounds bounds, std::func
                                int deadlineMs = 2000);
 
 namespace detail {
-// Why a decoded picture of `decoded` size is not shown when its header said
-// it would come out at `expected`; empty when it may be shown. The readers
-// agree with our walk of the header today; this holds if one ever does not.
-QString refusalOfDecoded(QSize decoded, QSize expected, const PictureBounds &bounds);
+// Reads the picture (its scaled size already set) and refuses it when it
+// comes out other than `expected`, the size its header gave after scaling, or
+// beyond the bounds. Our walk of the header agrees with Qt's readers today;
+// this holds if one ever does not.
+DecodedPicture readChecked(QImageReader &reader, QSize expected, const PictureBounds &bounds);
 } // namespace detail
 
 } // namespace orvix::platform::ui

@@ -1,12 +1,17 @@
-// The text field's delegate, the spinner, the keyboard manager and endEditing.
+// The text field's delegate, the spinner, the keyboard manager, endEditing
+// and the bounded picture decoder.
 
 #include "platform/ui/activityindicator.h"
+#include "picturebombs.h"
 #include "platform/ui/keyboardmanager.h"
+#include "platform/ui/picture.h"
 #include "platform/ui/textfield.h"
 #include "platform/ui/view.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QClipboard>
+#include <QImageReader>
 #include <QInputMethodEvent>
 #include <QMimeData>
 #include <QScrollArea>
@@ -15,6 +20,8 @@
 #include <QtTest>
 
 using namespace orvix::platform::ui;
+
+Q_DECLARE_METATYPE(orvix::platform::ui::PictureBounds)
 
 namespace {
 
@@ -63,6 +70,12 @@ private slots:
     void spinnerStartsAndStops();
     void keyboardManagerMovesOnEnterAndScrolls();
     void endEditingClearsFocusInsideTheView();
+    void decodesOnlyWhatItCanAfford_data();
+    void decodesOnlyWhatItCanAfford();
+    void aDecodedPictureMustMatchItsHeader_data();
+    void aDecodedPictureMustMatchItsHeader();
+    void backgroundDecodeCallsBackOnTheMainThread_data();
+    void backgroundDecodeCallsBackOnTheMainThread();
 };
 
 void TestControls::typingIsAskedPerKeyAndRefusedWhole()
@@ -296,6 +309,205 @@ void TestControls::endEditingClearsFocusInsideTheView()
     inner->setFocus();
     QVERIFY(endEditing(view, true));
     QVERIFY(!inner->hasFocus());
+}
+
+namespace pictures {
+
+using namespace orvix::testsupport;
+
+PictureBounds withPixels(PictureBounds bounds, qint64 maxPixels)
+{
+    bounds.maxPixels = maxPixels;
+    return bounds;
+}
+
+PictureBounds withBytes(PictureBounds bounds, qint64 maxBytes)
+{
+    bounds.maxBytes = maxBytes;
+    return bounds;
+}
+
+QImage grey(QSize size)
+{
+    QImage image(size, QImage::Format_Grayscale8);
+    image.fill(90);
+    return image;
+}
+
+// A byte put after the JPEG's first segment, where a marker must come.
+QByteArray withStrayByte(QByteArray jpeg)
+{
+    return jpeg.insert(4 + qFromBigEndian<quint16>(jpeg.constData() + 4), '\x00');
+}
+
+} // namespace pictures
+
+// A row: the bytes, the bounds, and either the size shown or a refusal that
+// says why in words.
+void TestControls::decodesOnlyWhatItCanAfford_data()
+{
+    using namespace pictures;
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<PictureBounds>("bounds");
+    QTest::addColumn<QSize>("shown");
+    QTest::addColumn<QString>("refusal");
+    const PictureBounds photograph = PictureBounds::photograph();
+    const PictureBounds captcha = PictureBounds::captcha();
+    const QByteArray photo = jpegOf(photoLike({400, 500}), 90);
+    const QByteArray captchaPng = pngOf(photoLike({200, 60}));
+    const QSize none(0, 0); // a null image's
+
+    QTest::newRow("photograph, baseline") << photo << photograph << QSize(400, 500) << QString();
+    QTest::newRow("photograph, progressive") << jpegOf(photoLike({400, 500}), 90, true) << photograph << QSize(400, 500)
+                                             << QString();
+    QTest::newRow("captcha PNG") << captchaPng << captcha << QSize(200, 60) << QString();
+    QTest::newRow("captcha JPEG") << jpegOf(photoLike({200, 60})) << captcha << QSize(200, 60) << QString();
+    QTest::newRow("PNG where only JPEG comes") << captchaPng << photograph << none << "PNG";
+    QTest::newRow("empty") << QByteArray() << captcha << none << "empty";
+
+    // Bytes: at the bound shown, one over refused before anything is read.
+    QTest::newRow("bytes at the bound") << photo << withBytes(photograph, photo.size()) << QSize(400, 500) << QString();
+    QTest::newRow("bytes one over") << photo << withBytes(photograph, photo.size() - 1) << none << "bytes, more than";
+
+    // Formats: only JPEG and PNG, told by their leading bytes.
+    QTest::newRow("ICO saying 1x1, holding 5000x5000") << icoLie({5000, 5000}) << captcha << none << "neither";
+    QTest::newRow("PNG behind a stray byte") << QByteArray(" " + captchaPng) << captcha << none << "neither";
+
+    // Pixels, from the header before decoding.
+    QTest::newRow("JPEG at the pixel bound") << jpegOf(grey({1024, 1024})) << captcha << QSize(1024, 1024) << QString();
+    QTest::newRow("JPEG one column over") << jpegOf(grey({1025, 1024})) << captcha << none << "1025x1024, more than";
+    QTest::newRow("PNG 5600x5600 in 100 KB") << bigPng({5600, 5600}) << captcha << none << "5600x5600, more than";
+
+    // Scans: counted before decoding, and their work bounded.
+    QTest::newRow("64 scans") << progressiveJpeg({64, 64}, 64) << captcha << QSize(64, 64) << QString();
+    QTest::newRow("65 scans") << progressiveJpeg({64, 64}, 65) << captcha << none << "more than 64 scans";
+    QTest::newRow("last scan repeated 1000 times") << progressiveScanBomb({256, 256}, 1000) << photograph << none
+                                                   << "more than 64 scans";
+    QTest::newRow("2000 empty scans") << emptyScanBomb({256, 256}, 2000) << captcha << none << "more than 64 scans";
+    QTest::newRow("64 scans at 2000x2000") << progressiveJpeg({2000, 2000}, 64) << photograph << none
+                                           << "block passes";
+    QTest::newRow("progressive 4200x4200 keeps 53 MB of coefficients")
+        << plainProgressiveJpeg({4200, 4200}) << withPixels(photograph, 4200 * 4200) << none << "coefficients";
+
+    // Marker and chunk streams that cannot be walked.
+    QTest::newRow("JPEG cut short") << photo.left(photo.size() * 2 / 3) << photograph << none << "end before";
+    QTest::newRow("JPEG cut inside a segment") << photo.left(30) << photograph << none << "end before";
+    QTest::newRow("JPEG with a stray byte between segments") << withStrayByte(photo) << photograph << none
+                                                             << "cannot be read";
+    QTest::newRow("PNG cut short") << captchaPng.left(captchaPng.size() - 20) << captcha << none << "end before";
+
+    // A PNG's image data inflates to exactly what its size needs.
+    QTest::newRow("PNG interlaced, odd size") << zeroPng({37, 23}, true) << captcha << QSize(37, 23) << QString();
+    QTest::newRow("PNG interlaced, one byte more") << zeroPng({37, 23}, true, 1) << captcha << none << "inflates";
+    QTest::newRow("PNG, one byte more") << zeroPng({37, 23}, false, 1) << captcha << none << "inflates";
+    QTest::newRow("PNG with 64 MB of zeros after its image") << zeroPng({256, 256}, false, 64 << 20) << captcha
+                                                             << none << "inflates";
+
+    // Scaled to fit the square when either side is over it.
+    QTest::newRow("16384x1024 scaled") << jpegOf(grey({16384, 1024})) << photograph << QSize(1024, 64) << QString();
+    QTest::newRow("1024x4096 scaled") << jpegOf(grey({1024, 4096})) << photograph << QSize(256, 1024) << QString();
+    QTest::newRow("PNG 2048x512 scaled") << zeroPng({2048, 512}) << withPixels(captcha, 2048 * 512) << QSize(1024, 256)
+                                         << QString();
+}
+
+void TestControls::decodesOnlyWhatItCanAfford()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(PictureBounds, bounds);
+    QFETCH(QSize, shown);
+    QFETCH(QString, refusal);
+
+    const DecodedPicture picture = decodePicture(bytes, bounds);
+    QCOMPARE(picture.image.size(), shown);
+    if (refusal.isEmpty()) {
+        QCOMPARE(picture.refusal, QString());
+    } else {
+        QVERIFY2(picture.refusal.contains(refusal), qPrintable(picture.refusal));
+    }
+}
+
+// What a reader hands back is held to what its header said, whatever the
+// reader: here Qt's ICO reader, whose directory says 1x1.
+void TestControls::aDecodedPictureMustMatchItsHeader_data()
+{
+    using namespace pictures;
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<QSize>("expected");
+    QTest::addColumn<PictureBounds>("bounds");
+    QTest::addColumn<QString>("refusal");
+    const PictureBounds captcha = PictureBounds::captcha();
+    const PictureBounds anySize = withPixels(captcha, qint64(1) << 40);
+    QTest::newRow("ICO saying 1x1") << icoLie({300, 200}) << QByteArray("ico") << QSize(1, 1) << anySize
+                                    << "not the 1x1";
+    QTest::newRow("as its header says") << zeroPng({300, 200}) << QByteArray("png") << QSize(300, 200) << captcha
+                                        << QString();
+    QTest::newRow("turned upright") << zeroPng({300, 200}) << QByteArray("png") << QSize(200, 300) << captcha
+                                    << QString();
+    QTest::newRow("more pixels than the bound") << zeroPng({300, 200}) << QByteArray("png") << QSize(300, 200)
+                                                << withPixels(captcha, 300 * 200 - 1) << "more than 59999 pixels";
+    PictureBounds small = captcha;
+    small.maxSide = 250;
+    QTest::newRow("wider than the square") << zeroPng({300, 200}) << QByteArray("png") << QSize(300, 200) << small
+                                           << "larger than 250";
+    QTest::newRow("not a picture") << QByteArray("not a picture") << QByteArray("png") << QSize(1, 1) << captcha
+                                   << "could not be decoded";
+}
+
+void TestControls::aDecodedPictureMustMatchItsHeader()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, format);
+    QFETCH(QSize, expected);
+    QFETCH(PictureBounds, bounds);
+    QFETCH(QString, refusal);
+
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, format);
+    reader.setAutoDetectImageFormat(false);
+    const DecodedPicture picture = detail::readChecked(reader, expected, bounds);
+    QCOMPARE(picture.image.isNull(), !refusal.isEmpty());
+    QVERIFY2(refusal.isEmpty() ? picture.refusal.isEmpty() : picture.refusal.contains(refusal),
+             qPrintable(picture.refusal));
+}
+
+void TestControls::backgroundDecodeCallsBackOnTheMainThread_data()
+{
+    using namespace pictures;
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("deadlineMs");
+    QTest::addColumn<QSize>("shown");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("photograph") << jpegOf(photoLike({400, 500})) << 2000 << QSize(400, 500) << QString();
+    QTest::newRow("scan bomb") << progressiveScanBomb({256, 256}, 1000) << 2000 << QSize(0, 0) << "more than 64 scans";
+    // Decoding 16 Mpx takes milliseconds even scaled: past a deadline of 0.
+    QTest::newRow("not ready in time") << jpegOf(grey({16384, 1024})) << 0 << QSize(0, 0) << "not ready within 0 ms";
+}
+
+void TestControls::backgroundDecodeCallsBackOnTheMainThread()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, deadlineMs);
+    QFETCH(QSize, shown);
+    QFETCH(QString, refusal);
+
+    int calls = 0;
+    QThread *thread = nullptr;
+    DecodedPicture picture;
+    decodePictureInBackground(bytes, PictureBounds::photograph(), [&](DecodedPicture decoded) {
+        ++calls;
+        thread = QThread::currentThread();
+        picture = std::move(decoded);
+    }, deadlineMs);
+    QCOMPARE(calls, 0); // never inline
+    QTRY_COMPARE(calls, 1);
+    QCOMPARE(thread, QCoreApplication::instance()->thread());
+    QCOMPARE(picture.image.size(), shown);
+    QVERIFY2(refusal.isEmpty() ? picture.refusal.isEmpty() : picture.refusal.contains(refusal),
+             qPrintable(picture.refusal));
+    QCoreApplication::processEvents();
+    QCOMPARE(calls, 1);
 }
 
 QTEST_MAIN(TestControls)
