@@ -90,11 +90,13 @@ void makeRows()
     add("PngTrailingZlib_1024_Captcha", zeroPng({1024, 1024}, false, qint64(250) << 20), captcha, false);
     add("JpegProgressive2000_64Scans_Photograph", progressiveJpeg({2000, 2000}, 64), photograph, false);
     add("JpegProgressive4096_64Scans_Photograph", progressiveJpeg({4096, 4096}, 64), photograph, false);
+    add("JpegProgressive444_3464_Photograph", libjpegOf(photoLike({3464, 3464}), 0, true, 1), photograph, false);
     // What the decoder accepts, at each bound.
     add("JpegPhotograph400x500_Photograph", jpegOf(photoLike({400, 500}), 90), photograph, true);
     add("JpegBaseline4096_Photograph", jpegOf(photoLike({4096, 4096}), 75), photograph, true);
     add("JpegProgressive4096_Photograph", jpegOf(photoLike({4096, 4096}), 75, true), photograph, true);
     add("JpegProgressive1700_64Scans_Photograph", progressiveJpeg({1700, 1700}, 64), photograph, true);
+    add("JpegRestarts4096_Photograph", libjpegOf(photoLike({4096, 4096}), 1, false), photograph, true);
     add("JpegWide16384x1024_Photograph", jpegOf(photoLike({16384, 1024}), 75), photograph, true);
     add("JpegCaptcha1024_Captcha", jpegOf(captchaLike({1024, 1024}), 75), captcha, true);
     add("JpegProgressive1024_64Scans_Captcha", progressiveJpeg({1024, 1024}, 64), captcha, true);

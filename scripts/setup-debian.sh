@@ -3,7 +3,7 @@
 set -eu
 
 PACKAGES="build-essential cmake ninja-build pkg-config git \
-qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev qt6-websockets-dev libarchive-dev libcurl4-openssl-dev zlib1g-dev openssl \
+qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev qt6-websockets-dev libarchive-dev libcurl4-openssl-dev zlib1g-dev libjpeg-dev openssl \
 qt6-tools-dev qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin fonts-dejavu-core"
 if [ "${ORVIX_WITH_CLANG:-0}" = 1 ]; then
     PACKAGES="$PACKAGES clang libclang-rt-14-dev"

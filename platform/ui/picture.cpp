@@ -24,8 +24,8 @@ namespace {
 // and 0.1 s, 64 scans at 2000x2000 are 3.9 M and 0.28 s, and 64 scans at
 // 16 Mpx would be 16 M and 0.67 s. So the scan bound alone is not enough.
 constexpr qint64 kMaxBlockPasses = 3'000'000;
-// A JPEG of more than one scan keeps all its coefficients (128 bytes a block)
-// until the last scan: 48 MiB for a 16 Mpx colour photograph (4:2:0), which
+// A progressive JPEG, or one of more than one scan, keeps all its
+// coefficients (128 bytes a block) until the last scan: 48 MiB for a 16 Mpx colour photograph (4:2:0), which
 // peaks at about 80 MB in all.
 constexpr qint64 kMaxCoefficientBytes = 48LL * 1024 * 1024;
 
@@ -204,14 +204,12 @@ Shape walkJpeg(const QByteArray &bytes, const PictureBounds &bounds)
             haveFrame = true;
             if (frame.width * frame.height > bounds.maxPixels)
                 return refused(tooManyPixels(frame.width, frame.height, bounds.maxPixels));
-            if (frame.progressive && frame.coefficientBytes() > kMaxCoefficientBytes)
-                return refused(tooManyCoefficients);
         } else if (marker == 0xDA) {
             if (!haveFrame)
                 return refused(QStringLiteral("a scan comes before its frame header"));
             if (++scans > bounds.maxScans)
                 return refused(QStringLiteral("it has more than %1 scans").arg(bounds.maxScans));
-            if (scans == 2 && frame.coefficientBytes() > kMaxCoefficientBytes)
+            if ((frame.progressive || scans > 1) && frame.coefficientBytes() > kMaxCoefficientBytes)
                 return refused(tooManyCoefficients);
             const qint64 blocks = frame.blocksOfScan(segment, length - 2);
             if (blocks < 0)

@@ -5,6 +5,10 @@
 //
 //   photoLike(size)                 an image with detail everywhere, as a photograph has
 //   jpegOf(image, quality, progressive), pngOf(image)   encoded by Qt's writers
+//   libjpegOf(image, restartRows, progressive, lumaSampling)   encoded by libjpeg
+//                                   itself, for what Qt's writer cannot set: restart
+//                                   markers every `restartRows` rows of blocks, and
+//                                   the sampling (1: 4:4:4, 2: 4:2:0)
 //   progressiveJpeg(size, scans)    a progressive JPEG of exactly `scans` scans
 //   progressiveScanBomb(size, n)    a plain progressive JPEG whose last refinement
 //                                   scan is repeated n more times: each copy is a few
@@ -27,6 +31,8 @@
 #include <QPainter>
 #include <QtEndian>
 
+#include <cstdio>
+#include <jpeglib.h>
 #include <zlib.h>
 
 namespace orvix::testsupport {
@@ -63,6 +69,38 @@ inline QByteArray jpegOf(const QImage &image, int quality = 85, bool progressive
     writer.setQuality(quality);
     writer.setProgressiveScanWrite(progressive);
     writer.write(image);
+    return bytes;
+}
+
+inline QByteArray libjpegOf(const QImage &image, int restartRows, bool progressive, int lumaSampling = 2)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char *out = nullptr;
+    unsigned long outSize = 0;
+    jpeg_mem_dest(&info, &out, &outSize);
+    info.image_width = JDIMENSION(rgb.width());
+    info.image_height = JDIMENSION(rgb.height());
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 75, TRUE);
+    info.comp_info[0].h_samp_factor = info.comp_info[0].v_samp_factor = lumaSampling;
+    info.restart_in_rows = restartRows;
+    if (progressive)
+        jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(rgb.constScanLine(int(info.next_scanline)));
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    const QByteArray bytes(reinterpret_cast<const char *>(out), qsizetype(outSize));
+    free(out);
     return bytes;
 }
 

@@ -360,6 +360,10 @@ void TestControls::decodesOnlyWhatItCanAfford_data()
     QTest::newRow("photograph, baseline") << photo << photograph << QSize(400, 500) << QString();
     QTest::newRow("photograph, progressive") << jpegOf(photoLike({400, 500}), 90, true) << photograph << QSize(400, 500)
                                              << QString();
+    QTest::newRow("photograph, restart markers") << libjpegOf(photoLike({400, 500}), 1, false) << photograph
+                                                 << QSize(400, 500) << QString();
+    QTest::newRow("photograph, progressive, restart markers") << libjpegOf(photoLike({400, 500}), 1, true)
+                                                              << photograph << QSize(400, 500) << QString();
     QTest::newRow("captcha PNG") << captchaPng << captcha << QSize(200, 60) << QString();
     QTest::newRow("captcha JPEG") << jpegOf(photoLike({200, 60})) << captcha << QSize(200, 60) << QString();
     QTest::newRow("PNG where only JPEG comes") << captchaPng << photograph << none << "PNG";
@@ -386,8 +390,12 @@ void TestControls::decodesOnlyWhatItCanAfford_data()
     QTest::newRow("2000 empty scans") << emptyScanBomb({256, 256}, 2000) << captcha << none << "more than 64 scans";
     QTest::newRow("64 scans at 2000x2000") << progressiveJpeg({2000, 2000}, 64) << photograph << none
                                            << "block passes";
-    QTest::newRow("progressive 4200x4200 keeps 53 MB of coefficients")
-        << plainProgressiveJpeg({4200, 4200}) << withPixels(photograph, 4200 * 4200) << none << "coefficients";
+    QTest::newRow("progressive 4:2:0 at 16 Mpx keeps 48 MiB of coefficients")
+        << libjpegOf(grey({4096, 4096}), 0, true) << photograph << QSize(1024, 1024) << QString();
+    QTest::newRow("progressive 4:4:4 at 12 Mpx would keep 69 MiB")
+        << libjpegOf(grey({3464, 3464}), 0, true, 1) << photograph << none << "coefficients";
+    QTest::newRow("sequential 4:4:4 at 16 Mpx in one scan keeps none")
+        << libjpegOf(grey({4096, 4096}), 0, false, 1) << photograph << QSize(1024, 1024) << QString();
 
     // Marker and chunk streams that cannot be walked.
     QTest::newRow("JPEG cut short") << photo.left(photo.size() * 2 / 3) << photograph << none << "end before";
