@@ -88,6 +88,7 @@ void makeRows()
     add("Png5600_Captcha", bigPng({5600, 5600}), captcha, false);
     add("IcoLie1x1_Holding5000_Captcha", icoLie({5000, 5000}), captcha, false);
     add("PngTrailingZlib_1024_Captcha", zeroPng({1024, 1024}, false, qint64(250) << 20), captcha, false);
+    add("PngText30x8MB_Captcha", textPng({16, 16}, "zTXt", 30, 8'000'000), captcha, false);
     add("JpegProgressive2000_64Scans_Photograph", progressiveJpeg({2000, 2000}, 64), photograph, false);
     add("JpegProgressive4096_64Scans_Photograph", progressiveJpeg({4096, 4096}, 64), photograph, false);
     add("JpegProgressive444_3464_Photograph", libjpegOf(photoLike({3464, 3464}), 0, true, 1), photograph, false);

@@ -20,6 +20,9 @@
 //                                   never held whole; `trailing` more zero bytes are
 //                                   compressed into the same stream after the image
 //   bigPng(size)                    zeroPng without trailing data
+//   textPng(size, type, count, inflated)  zeroPng with `count` compressed text chunks
+//                                   ("zTXt" or "iTXt") each inflating to `inflated`
+//                                   bytes of text, after its header
 //   icoLie(realSize)                an ICO whose directory says 1x1 but whose one
 //                                   entry is a PNG of `realSize`
 
@@ -224,6 +227,37 @@ inline QByteArray zeroPng(QSize size, bool interlaced = false, qint64 trailingBy
     pngdetail::chunk(png, "IDAT", idat);
     pngdetail::chunk(png, "IEND", {});
     return png;
+}
+
+inline QByteArray textPng(QSize size, const char *type, int count, qint64 inflated)
+{
+    QByteArray text;
+    z_stream stream{};
+    deflateInit(&stream, 9);
+    const QByteArray letters(1 << 16, 'a');
+    char out[1 << 16];
+    for (qint64 left = inflated; left >= 0;) {
+        const qint64 now = qMin<qint64>(left, letters.size());
+        left = left == now ? -1 : left - now;
+        stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(letters.constData()));
+        stream.avail_in = uInt(now);
+        const int flush = left < 0 ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            stream.next_out = reinterpret_cast<Bytef *>(out);
+            stream.avail_out = sizeof out;
+            deflate(&stream, flush);
+            text.append(out, int(sizeof out - stream.avail_out));
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    const bool international = qstrcmp(type, "iTXt") == 0;
+    // keyword, NUL, then zTXt: method; iTXt: compressed, method, language NUL, translated keyword NUL
+    const QByteArray head = international ? QByteArray("Comment\0\1\0en\0\0", 14) : QByteArray("Comment\0\0", 9);
+    QByteArray chunks;
+    for (int i = 0; i < count; ++i)
+        pngdetail::chunk(chunks, type, head + text);
+    QByteArray png = zeroPng(size);
+    return png.insert(8 + 25, chunks); // after the signature and the header chunk
 }
 
 inline QByteArray bigPng(QSize size)

@@ -411,6 +411,16 @@ void TestControls::decodesOnlyWhatItCanAfford_data()
     QTest::newRow("PNG with 64 MB of zeros after its image") << zeroPng({256, 256}, false, 64 << 20) << captcha
                                                              << none << "inflates";
 
+    // Compressed text inflates to at most 1 MiB in all.
+    QTest::newRow("PNG with a little compressed text") << textPng({37, 23}, "zTXt", 2, 100'000) << captcha
+                                                       << QSize(37, 23) << QString();
+    QTest::newRow("PNG with 1 MiB of text in iTXt") << textPng({37, 23}, "iTXt", 1, 1 << 20) << captcha
+                                                    << QSize(37, 23) << QString();
+    QTest::newRow("PNG with 30 zTXt of 8 MB") << textPng({37, 23}, "zTXt", 30, 8'000'000) << captcha << none
+                                              << "text inflates";
+    QTest::newRow("PNG with 1 MiB and 2 bytes of text") << textPng({37, 23}, "iTXt", 2, (1 << 19) + 1) << captcha << none
+                                                      << "text inflates";
+
     // Scaled to fit the square when either side is over it.
     QTest::newRow("16384x1024 scaled") << jpegOf(grey({16384, 1024})) << photograph << QSize(1024, 64) << QString();
     QTest::newRow("1024x4096 scaled") << jpegOf(grey({1024, 4096})) << photograph << QSize(256, 1024) << QString();
