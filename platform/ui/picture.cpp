@@ -312,6 +312,8 @@ constexpr qint64 kMaxInflatedText = 1024 * 1024;
 // compressed) starts; -1 for any other chunk, or one libpng would not read.
 qsizetype compressedTextStart(QByteArrayView type, const uchar *body, quint32 length)
 {
+    if (type != "zTXt" && type != "iTXt")
+        return -1;
     const auto after = [&](qsizetype from) -> qsizetype { // past the next NUL
         const void *nul = from < qsizetype(length) ? std::memchr(body + from, 0, length - from) : nullptr;
         return nul ? static_cast<const uchar *>(nul) - body + 1 : -1;
@@ -321,7 +323,7 @@ qsizetype compressedTextStart(QByteArrayView type, const uchar *body, quint32 le
         return -1;
     if (type == "zTXt")
         return keyword + 1 <= qsizetype(length) ? keyword + 1 : -1; // after the method byte
-    if (type != "iTXt" || keyword + 2 > qsizetype(length) || body[keyword] != 1)
+    if (keyword + 2 > qsizetype(length) || body[keyword] != 1)
         return -1;
     const qsizetype language = after(keyword + 2);
     return language < 0 ? -1 : after(language); // after the translated keyword

@@ -9,6 +9,7 @@
 //                                   itself, for what Qt's writer cannot set: restart
 //                                   markers every `restartRows` rows of blocks, and
 //                                   the sampling (1: 4:4:4, 2: 4:2:0)
+//   plainProgressiveJpeg(size)      Qt's progressive JPEG of one grey (ten scans)
 //   progressiveJpeg(size, scans)    a progressive JPEG of exactly `scans` scans
 //   progressiveScanBomb(size, n)    a plain progressive JPEG whose last refinement
 //                                   scan is repeated n more times: each copy is a few
