@@ -11,12 +11,16 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextBoundaryFinder>
+#include <QTextLayout>
 #include <QTimerEvent>
 #include <QWindow>
 
 namespace orvix::platform::ui {
 
 namespace {
+
+QStringList fittedLines(const QString &message, const QFont &font, int width);
 
 class ToastView : public QWidget {
 public:
@@ -39,6 +43,7 @@ public:
     }
 
     QString message() const { return m_message; }
+    QStringList lines() const { return m_lines; }
     const ToastStyle &style() const { return m_style; }
     int durationMs() const { return m_durationMs; }
     int remainingMs() const { return qMax<int>(0, m_durationMs - int(m_started.elapsed())); }
@@ -77,7 +82,14 @@ protected:
         path.addRoundedRect(rect(), radius, radius);
         painter.fillPath(path, m_style.backgroundColor);
         painter.setPen(m_style.messageColor);
-        painter.drawText(textRect(), int(m_style.messageAlignment | Qt::AlignVCenter) | Qt::TextWordWrap, m_message);
+        // Line by line as place() laid them out, so what is drawn is what was measured.
+        const QRect text = textRect();
+        const int lineHeight = QFontMetrics(font()).lineSpacing();
+        const int horizontal = int(m_style.messageAlignment & Qt::AlignHorizontal_Mask);
+        for (qsizetype i = 0; i < m_lines.size(); ++i) {
+            const QRect line(text.left(), text.top() + int(i) * lineHeight, text.width(), lineHeight);
+            painter.drawText(line, horizontal | Qt::AlignVCenter | Qt::TextSingleLine, m_lines.at(i));
+        }
     }
 
 private:
@@ -93,9 +105,13 @@ private:
         if (!window)
             return;
         const int maxWidth = qMax(1, int(window->width() * m_style.maxWidthPercentage) - 2 * m_style.horizontalPadding);
-        const QRect text = QFontMetrics(font()).boundingRect(QRect(0, 0, maxWidth, 10000),
-                                                            Qt::TextWordWrap | int(m_style.messageAlignment), m_message);
-        const QSize size(text.width() + 2 * m_style.horizontalPadding, text.height() + 2 * m_style.verticalPadding);
+        const QFontMetrics metrics(font());
+        m_lines = fittedLines(m_message, font(), maxWidth);
+        int textWidth = 0;
+        for (const QString &line : std::as_const(m_lines))
+            textWidth = qMax(textWidth, metrics.horizontalAdvance(line));
+        const QSize size(qMin(textWidth, maxWidth) + 2 * m_style.horizontalPadding,
+                         int(m_lines.size()) * metrics.lineSpacing() + 2 * m_style.verticalPadding);
         const int x = (window->width() - size.width()) / 2;
         int y = 0;
         switch (m_position) {
@@ -114,6 +130,7 @@ private:
     }
 
     QString m_message;
+    QStringList m_lines;
     ToastStyle m_style;
     ToastPosition m_position;
     int m_durationMs;
@@ -128,14 +145,74 @@ QList<QPointer<ToastView>> &toasts()
     return list;
 }
 
+constexpr QChar kEllipsis(0x2026);
+
+// Only this many UTF-16 units of a message are looked at: one character of a
+// million combining marks must cost no more than a short message.
+constexpr qsizetype kMaxToastUnits = qsizetype(kMaxToastCharacters) * 8;
+
 QString elided(const QString &message)
 {
-    if (message.size() <= kMaxToastCharacters)
-        return message;
-    qsizetype end = kMaxToastCharacters;
-    if (message.at(end - 1).isHighSurrogate())
-        --end; // never half a character
-    return message.left(end) + QChar(0x2026);
+    const bool whole = message.size() <= kMaxToastUnits;
+    const QString head = whole ? message : message.left(kMaxToastUnits);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, head);
+    int characters = 0;
+    qsizetype keep = 0; // where the text before "…" ends
+    for (qsizetype at = finder.toNextBoundary(); at > 0; at = finder.toNextBoundary()) {
+        if (!whole && at == head.size())
+            break; // the cut head need not end a character
+        if (++characters > kMaxToastCharacters)
+            break;
+        if (characters < kMaxToastCharacters)
+            keep = at;
+    }
+    if (whole && characters <= kMaxToastCharacters)
+        return message; // nothing cut, no "…"
+    return message.left(keep) + kEllipsis;
+}
+
+// The message as lines of at most `width` pixels, broken between words where
+// it can and anywhere else where it must; at most kMaxToastLines of them.
+QStringList fittedLines(const QString &message, const QFont &font, int width)
+{
+    // Blank lines around the text would only push it out of the toast.
+    QString text = message.trimmed();
+    text.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
+    text.replace(u'\r', QChar::LineSeparator);
+    text.replace(u'\n', QChar::LineSeparator);
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QStringList lines;
+    bool more = false;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        if (lines.size() == kMaxToastLines) {
+            more = true;
+            break;
+        }
+        line.setLineWidth(width);
+        QString part = text.mid(line.textStart(), line.textLength());
+        while (part.endsWith(QChar::LineSeparator) || part.endsWith(u' '))
+            part.chop(1);
+        lines.append(part);
+    }
+    layout.endLayout();
+    if (lines.isEmpty())
+        lines.append(QString());
+    if (more) {
+        // Whole characters come off the last line until "…" fits after them.
+        QString &last = lines.last();
+        const QFontMetrics metrics(font);
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, last);
+        finder.toEnd();
+        qsizetype end = last.size();
+        while (end > 0 && metrics.horizontalAdvance(last.left(end) + kEllipsis) > width)
+            end = qMax<qsizetype>(0, finder.toPreviousBoundary());
+        last = last.left(end) + kEllipsis;
+    }
+    return lines;
 }
 
 bool isPlainWindow(QWidget *w)
@@ -206,6 +283,7 @@ QList<ShownToast> shownToasts()
     for (const QPointer<ToastView> &t : toasts()) {
         ShownToast s;
         s.message = t->message();
+        s.lines = t->lines();
         s.backgroundColor = t->style().backgroundColor;
         s.messageColor = t->style().messageColor;
         s.horizontalPadding = t->style().horizontalPadding;

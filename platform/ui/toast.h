@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 namespace orvix::platform::ui {
@@ -39,8 +40,12 @@ QWidget *firstWindow();
 // screen (ViewController::topmostPresentedWindow), otherwise firstWindow().
 QWidget *toastWindow();
 
-// A longer message shows its first kMaxToastCharacters characters and "…".
+// A toast shows at most kMaxToastCharacters characters as a person sees them
+// (grapheme clusters): a longer message shows its first 299 and "…".
 inline constexpr int kMaxToastCharacters = 300;
+// And at most this many lines as laid out over its window; the last line of a
+// message that goes on ends in "…".
+inline constexpr int kMaxToastLines = 4;
 
 void makeToast(QWidget *window, const QString &message, int durationMs, ToastPosition position,
                const ToastStyle &style);
@@ -49,7 +54,8 @@ void hideAllToasts(QWidget *window);
 
 // What is on screen now, oldest first.
 struct ShownToast {
-    QString message;
+    QString message;     // at most kMaxToastCharacters characters
+    QStringList lines;   // as on screen, at most kMaxToastLines
     QColor backgroundColor;
     QColor messageColor;
     int horizontalPadding = 0;

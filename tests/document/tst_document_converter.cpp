@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -149,9 +150,10 @@ void TestConverter::boundsHoldExactly_data()
     using B = orvix::DocumentBounds;
     QTest::addColumn<QByteArray>("xml");
     QTest::addColumn<QString>("refusal"); // empty: accepted
+    QTest::addColumn<QByteArray>("twin"); // when set: converts exactly as this UTF-8 document
     const auto bound = [](const char *dimension, QByteArray (*make)(bool), const QString &refusal) {
-        QTest::addRow("%s at the bound", dimension) << make(false) << QString();
-        QTest::addRow("%s one past", dimension) << make(true) << refusal;
+        QTest::addRow("%s at the bound", dimension) << make(false) << QString() << QByteArray();
+        QTest::addRow("%s one past", dimension) << make(true) << refusal << QByteArray();
     };
     bound("bytes", docs::atBytes, u"larger than %1 bytes"_s.arg(B::maxBytes));
     bound("elements", docs::atElements, u"more than %1 elements"_s.arg(B::maxElements));
@@ -161,26 +163,42 @@ void TestConverter::boundsHoldExactly_data()
     bound("text", docs::atTextLength, u"a text is longer than %1"_s.arg(B::maxTextLength));
     bound("name", docs::atNameLength, u"a name is longer than %1"_s.arg(B::maxNameLength));
     bound("distinct names", docs::atDistinctNames, u"more than %1 distinct names"_s.arg(B::maxDistinctNames));
-    QTest::newRow("worst combination") << docs::worstCombination() << QString();
+    QTest::newRow("worst combination") << docs::worstCombination() << QString() << QByteArray();
 
-    QTest::newRow("flat siblings") << docs::record({}, {}, "QUJD", QByteArray("<s/><s></s>").repeated(150)) << QString();
+    QTest::newRow("flat siblings") << docs::record({}, {}, "QUJD", QByteArray("<s/><s></s>").repeated(150)) << QString() << QByteArray();
     QTest::newRow("'=' and '>' in values")
-        << docs::record("name=\"" + QByteArray("a=b>").repeated(B::maxAttributes) + "\" dob='=>'") << QString();
-    QTest::newRow("spaces around '='") << docs::record("name = \"Asha\"\tdob\n=\n'1990'") << QString();
+        << docs::record("name=\"" + QByteArray("a=b>").repeated(B::maxAttributes) + "\" dob='=>'") << QString() << QByteArray();
+    QTest::newRow("spaces around '='") << docs::record("name = \"Asha\"\tdob\n=\n'1990'") << QString() << QByteArray();
     QByteArray photo(1'500'000, Qt::Uninitialized);
     QRandomGenerator(3).fillRange(reinterpret_cast<quint32 *>(photo.data()), photo.size() / 4);
-    QTest::newRow("realistic, 2 MB photograph") << docs::record({}, {}, photo.toBase64()) << QString();
+    QTest::newRow("realistic, 2 MB photograph") << docs::record({}, {}, photo.toBase64()) << QString() << QByteArray();
     // The parser joins the pieces: so must the count.
     QTest::newRow("text split by a comment")
         << docs::record({}, {}, QByteArray(B::maxTextLength / 2 + 1, 'A') + "<!---->" + QByteArray(B::maxTextLength / 2 + 1, 'B'))
-        << u"a text is longer"_s;
-    QTest::newRow("tag it cannot read") << docs::record("name=Asha") << u"not well-formed"_s;
+        << u"a text is longer"_s << QByteArray();
+    QTest::newRow("tag it cannot read") << docs::record("name=Asha") << u"not well-formed"_s << QByteArray();
+    // The byte-order mark tells the encoding, whatever the declaration says.
+    const QByteArray utf8 = docs::record("name=\"\xC4\x80\xC5\x9B\xC4\x81 \xE0\xA4\xB0\xE0\xA4\xBE\xE0\xA4\xB5\" dob=\"01-01-1990\"");
+    const auto encoded = [&utf8](QStringConverter::Encoding encoding, bool bom) {
+        QStringEncoder encoder(encoding, bom ? QStringConverter::Flag::WriteBom : QStringConverter::Flag::Default);
+        return QByteArray(encoder.encode(QString::fromUtf8(utf8)));
+    };
+    QTest::newRow("UTF-16 LE with a byte-order mark, declared UTF-8")
+        << encoded(QStringConverter::Utf16LE, true) << QString() << utf8;
+    QTest::newRow("UTF-16 BE with a byte-order mark, declared UTF-8")
+        << encoded(QStringConverter::Utf16BE, true) << QString() << utf8;
+    QTest::newRow("UTF-8 with a byte-order mark, declared Latin-1")
+        << "\xEF\xBB\xBF" + QByteArray(utf8).replace("encoding=\"UTF-8\"", "encoding=\"ISO-8859-1\"") << QString()
+        << utf8;
+    QTest::newRow("UTF-16 without a byte-order mark") << encoded(QStringConverter::Utf16LE, false) << u"not well-formed"_s
+                                                      << QByteArray();
 }
 
 void TestConverter::boundsHoldExactly()
 {
     QFETCH(QByteArray, xml);
     QFETCH(QString, refusal);
+    QFETCH(QByteArray, twin);
     QTemporaryDir dir;
     QFile file(dir.filePath(u"offline.xml"_s));
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(xml) == xml.size());
@@ -196,6 +214,8 @@ void TestConverter::boundsHoldExactly()
     // What passes converts in full.
     const QJsonDocument json = QJsonDocument::fromJson(ParseXMLData(*text).convertToJSON().toUtf8());
     QVERIFY(json.object().value(u"OfflinePaperlessKyc"_s).toObject().contains(u"UidData"_s));
+    if (!twin.isEmpty())
+        QCOMPARE(json, QJsonDocument::fromJson(ParseXMLData(QString::fromUtf8(twin)).convertToJSON().toUtf8()));
 }
 
 QTEST_GUILESS_MAIN(TestConverter)

@@ -88,7 +88,8 @@ private slots:
     void largeMultipartIsStreamedFromAFile();
     void downloadWritesAFileOnAWorkerThread();
     void cookiesAreSharedAcrossRequests();
-    void unsafeHeadersAreRefused();
+    void hostileValuesAddNoHeaderLines_data();
+    void hostileValuesAddNoHeaderLines();
     void requestsGoOutAsRecorded_data();
     void requestsGoOutAsRecorded();
     void secureConnectionsAreVerified_data();
@@ -347,19 +348,126 @@ void TestNet::cookiesAreSharedAcrossRequests()
     Session::shared().cookieStore().removeAll();
 }
 
-void TestNet::unsafeHeadersAreRefused()
-{
-    RawServer server([](const RawRequest &) { return RawReply::http(200, "{}"); });
-    DataRequestOptions options = get(server.url("/h"));
-    options.headers.add(QByteArray("X-Ok"), QByteArray("fine\r\nX-Injected: 1"));
-    const DataResponse r = run(options);
-    QCOMPARE_CASE(r.error->kind(), NetError::Kind::invalidHeaders);
-    QCOMPARE(server.requests().size(), 0);
+namespace {
 
-    DataRequestOptions spaced = get(server.url("/h"));
-    spaced.headers.add(QByteArray("Bad Name"), QByteArray("v"));
-    QCOMPARE_CASE(run(spaced).error->kind(), NetError::Kind::invalidHeaders);
-    QCOMPARE(server.requests().size(), 0);
+// Sends one request to the server and hands back how it ended.
+using Attempt = std::function<std::optional<NetError>(const QUrl &server)>;
+
+Attempt dataWithHeaders(HTTPHeaders headers, HTTPMethod method = HTTPMethod::GET)
+{
+    return [=](const QUrl &url) {
+        DataRequestOptions options = get(url);
+        options.method = method;
+        options.headers = headers;
+        if (method == HTTPMethod::POST) {
+            options.encoding = ParameterEncoding::json;
+            options.parameters = {{"a", 1}};
+        }
+        return run(options).error;
+    };
+}
+
+Attempt uploadNamed(const QString &field, const QString &file, HTTPHeaders headers = {})
+{
+    return [=](const QUrl &url) {
+        MultipartFormData form;
+        form.append("PK", field, file, "application/octet-stream");
+        std::optional<DataResponse> out;
+        Session::shared().upload(form, url.toString(), headers, nullptr, [&out](const DataResponse &r) { out = r; });
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(out.has_value(), 15000); }();
+        return out ? out->error : std::nullopt;
+    };
+}
+
+Attempt downloadWithHeaders(HTTPHeaders headers)
+{
+    return [=](const QUrl &url) {
+        URLRequest request;
+        request.url = url;
+        request.headers = headers;
+        std::optional<DownloadResponse> out;
+        Session::shared().download(request, [&out](const DownloadResponse &r) { dispatch::asyncMain([&out, r] { out = r; }); });
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(out.has_value(), 15000); }();
+        if (out && !out->fileURL.isEmpty())
+            QFile::remove(out->fileURL);
+        return out ? out->error : std::nullopt;
+    };
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Attempt)
+
+// A value from the host or a server (the credential id, a file name) can
+// never start a header line of its own: it is refused before anything is
+// sent, or escaped. A header set twice goes out once.
+void TestNet::hostileValuesAddNoHeaderLines_data()
+{
+    QTest::addColumn<Attempt>("send");
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<QByteArray>("onceName"); // when set: sent exactly once, with onceValue
+    QTest::addColumn<QByteArray>("onceValue");
+    const auto value = [](const QByteArray &v) { return HTTPHeaders{{"X-Kalmar-Auth-Credential-ID", v}}; };
+    QTest::newRow("CR LF in a value") << dataWithHeaders(value("fine\r\nX-Injected: 1")) << true << QByteArray() << QByteArray();
+    QTest::newRow("bare LF in a value") << dataWithHeaders(value("fine\nX-Injected: 1")) << true << QByteArray() << QByteArray();
+    QTest::newRow("bare CR in a value") << dataWithHeaders(value("fine\rX-Injected: 1")) << true << QByteArray() << QByteArray();
+    QTest::newRow("NUL in a value") << dataWithHeaders(value(QByteArray("fine\0X-Injected: 1", 18))) << true
+                                    << QByteArray() << QByteArray();
+    QTest::newRow("space in a name") << dataWithHeaders({{"Bad Name", "v"}}) << true << QByteArray() << QByteArray();
+    QTest::newRow("colon in a name") << dataWithHeaders({{"X-Injected: 1\r\nX", "v"}}) << true << QByteArray()
+                                     << QByteArray();
+    QTest::newRow("upload, bare LF in the credential")
+        << uploadNamed("attachment", "aadhaar.zip", value("c\nX-Injected: 1")) << true << QByteArray() << QByteArray();
+    QTest::newRow("download, bare LF in a value") << downloadWithHeaders(value("c\nX-Injected: 1")) << true
+                                                  << QByteArray() << QByteArray();
+    QTest::newRow("download, NUL in a value") << downloadWithHeaders(value(QByteArray("c\0X", 3))) << true
+                                              << QByteArray() << QByteArray();
+    // A part's names are quoted strings of its own header.
+    QTest::newRow("multipart, LF in the field name")
+        << uploadNamed("attachment\nX-Injected: 1", "aadhaar.zip") << false << QByteArray() << QByteArray();
+    QTest::newRow("multipart, LF in the file name")
+        << uploadNamed("attachment", "a.zip\nX-Injected: 1") << false << QByteArray() << QByteArray();
+    QTest::newRow("multipart, quote and CR LF in the file name")
+        << uploadNamed("attachment", "a.zip\"\r\nX-Injected: 1") << false << QByteArray() << QByteArray();
+    // Names that differ only in case are one header.
+    HTTPHeaders twice;
+    twice.add(QByteArray("X-Kalmar-Auth-Credential-ID"), QByteArray("first"));
+    twice.add(QByteArray("x-kalmar-auth-credential-id"), QByteArray("last"));
+    QTest::newRow("a name set twice in different case") << dataWithHeaders(twice) << false
+                                                        << QByteArray("X-Kalmar-Auth-Credential-ID") << QByteArray("last");
+    QTest::newRow("the caller's lower-case content type")
+        << dataWithHeaders({{"content-type", "application/vnd.last+json"}}, HTTPMethod::POST) << false
+        << QByteArray("Content-Type") << QByteArray("application/vnd.last+json");
+}
+
+void TestNet::hostileValuesAddNoHeaderLines()
+{
+    QFETCH(Attempt, send);
+    QFETCH(bool, refused);
+    QFETCH(QByteArray, onceName);
+    QFETCH(QByteArray, onceValue);
+    RawServer server([](const RawRequest &) { return RawReply::http(200, "{}"); });
+    const std::optional<NetError> error = send(server.url("/h"));
+    if (refused) {
+        QVERIFY(error);
+        QCOMPARE_CASE(error->kind(), NetError::Kind::invalidHeaders);
+        QCOMPARE(server.requests().size(), 0);
+        return;
+    }
+    QVERIFY2(!error, error ? qPrintable(error->debugDescription()) : "");
+    QCOMPARE(server.requests().size(), 1);
+    const RawRequest seen = server.requests().constFirst();
+    // Some servers end a line at a bare CR as well.
+    for (const QByteArray &line : QByteArray(seen.raw).replace('\r', '\n').split('\n'))
+        QVERIFY2(!line.trimmed().toLower().startsWith("x-injected"), line.constData());
+    if (onceName.isEmpty())
+        return;
+    QByteArrayList values;
+    for (const auto &[name, v] : seen.headers) {
+        if (name.compare(onceName, Qt::CaseInsensitive) == 0)
+            values.append(v);
+    }
+    QCOMPARE(values, QByteArrayList{onceValue});
 }
 
 namespace {
@@ -553,7 +661,8 @@ void TestNet::credentialsStayWithTheirOrigin()
     post.method = HTTPMethod::POST;
     post.encoding = ParameterEncoding::json;
     post.parameters = {{"a", 1}};
-    post.headers = {{"X-Kalmar-Auth-Credential-ID", "cred"}, {"Authorization", "Bearer t"}, {"Cookie", "mine=1"}};
+    // Named in any case: each is still the credential it stands for.
+    post.headers = {{"x-kalmar-auth-credential-id", "cred"}, {"AUTHORIZATION", "Bearer t"}, {"cookie", "mine=1"}};
     const DataResponse r = run(post);
     Session::shared().cookieStore().removeAll();
     QVERIFY2(r.isSuccess(), qPrintable(r.description()));
@@ -602,17 +711,27 @@ void TestNet::replyBodiesAreBounded_data()
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<bool>("download");
     QTest::addColumn<bool>("accepted");
+    QTest::addColumn<qint64>("requestBound"); // the request's own bound; 0: none
     const QByteArray over(5000, 'o');
     const QByteArray chunk = QByteArray::number(over.size(), 16) + "\r\n" + over + "\r\n";
-    QTest::newRow("declared") << RawReply::http(200, over, "text/plain").bytes << false << false;
+    QTest::newRow("declared") << RawReply::http(200, over, "text/plain").bytes << false << false << qint64(0);
     QTest::newRow("declared, at the bound") << RawReply::http(200, QByteArray(4096, 'a'), "text/plain").bytes
-                                            << false << true;
+                                            << false << true << qint64(0);
     QTest::newRow("chunked") << "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + chunk + "0\r\n\r\n"
-                             << false << false;
-    QTest::newRow("until close") << "HTTP/1.0 200 OK\r\n\r\n" + over << false << false;
+                             << false << false << qint64(0);
+    QTest::newRow("until close") << "HTTP/1.0 200 OK\r\n\r\n" + over << false << false << qint64(0);
     QTest::newRow("download, chunked") << "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + chunk + "0\r\n\r\n"
-                                       << true << false;
-    QTest::newRow("download, declared") << RawReply::http(200, over, "text/plain").bytes << true << false;
+                                       << true << false << qint64(0);
+    QTest::newRow("download, declared") << RawReply::http(200, over, "text/plain").bytes << true << false << qint64(0);
+    // A request may narrow the session's bound (4096 here), never widen it.
+    QTest::newRow("declared, the request asks for more") << RawReply::http(200, over, "text/plain").bytes << false
+                                                         << false << qint64(1024 * 1024);
+    QTest::newRow("download, the request asks for more") << RawReply::http(200, over, "text/plain").bytes << true
+                                                         << false << qint64(1024 * 1024);
+    QTest::newRow("declared, the request asks for less")
+        << RawReply::http(200, QByteArray(4096, 'a'), "text/plain").bytes << false << false << qint64(1000);
+    QTest::newRow("declared, at the request's bound")
+        << RawReply::http(200, QByteArray(1000, 'a'), "text/plain").bytes << false << true << qint64(1000);
 }
 
 void TestNet::replyBodiesAreBounded()
@@ -620,6 +739,8 @@ void TestNet::replyBodiesAreBounded()
     QFETCH(QByteArray, reply);
     QFETCH(bool, download);
     QFETCH(bool, accepted);
+    QFETCH(qint64, requestBound);
+    const std::optional<qint64> ownBound = requestBound ? std::optional<qint64>(requestBound) : std::nullopt;
     RawServer server([reply](const RawRequest &) { return RawReply::raw(reply); });
     Session::shared().setMaximumBodySize(4096);
     std::optional<NetError> error;
@@ -630,6 +751,7 @@ void TestNet::replyBodiesAreBounded()
         std::optional<DownloadResponse> out;
         URLRequest request;
         request.url = server.url("/d");
+        request.maximumBodySize = ownBound;
         Session::shared().download(request, [&out](const DownloadResponse &r) {
             dispatch::asyncMain([&out, r] { out = r; });
         });
@@ -640,7 +762,9 @@ void TestNet::replyBodiesAreBounded()
             QCOMPARE(int(QDir(dir).entryList(QDir::Files).size()), filesBefore); // nothing of it kept
     } else {
         auto retrier = std::make_shared<CountingRetrier>();
-        const DataResponse r = run(get(server.url("/b")), retrier);
+        DataRequestOptions options = get(server.url("/b"));
+        options.maximumBodySize = ownBound;
+        const DataResponse r = run(options, retrier);
         error = r.error;
         attempts = r.attempts;
         QVERIFY(r.data.has_value() == accepted);

@@ -99,20 +99,51 @@ void TestBaseScreen::toastReplacesTheOneOnScreen_data()
     // the toast must go: "first" (the first window), "second", "sheet".
     QTest::addColumn<QString>("presented");
     QTest::addColumn<QString>("expected");
-    // The message and what the toast shows of it.
+    // The message and what the toast keeps of it.
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("shown");
+    // How many lines it takes on screen, and those lines when they do not
+    // depend on the font (else empty).
+    QTest::addColumn<int>("lineCount");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<bool>("ellipsis"); // the toast ends in "…"
     const QString captcha = "Please enter valid captcha";
-    QTest::newRow("nothing presented") << "" << "first" << captcha << captcha;
-    QTest::newRow("sheet over the second window") << "sheet" << "sheet" << captcha << captcha;
-    QTest::newRow("full screen over the second window") << "full" << "second" << captcha << captcha;
-    QTest::newRow("sheet over a full-screen screen") << "full,sheet" << "sheet" << captcha << captcha;
-    QTest::newRow("sheet dismissed again") << "sheet,dismissed" << "first" << captcha << captcha;
-    // A server's text of any length: cut, never half a character.
+    const QStringList one{captcha};
+    QTest::newRow("nothing presented") << "" << "first" << captcha << captcha << 1 << one << false;
+    QTest::newRow("sheet over the second window") << "sheet" << "sheet" << captcha << captcha << 1 << one << false;
+    QTest::newRow("full screen over the second window") << "full" << "second" << captcha << captcha << 1 << one << false;
+    QTest::newRow("sheet over a full-screen screen") << "full,sheet" << "sheet" << captcha << captcha << 1 << one << false;
+    QTest::newRow("sheet dismissed again") << "sheet,dismissed" << "first" << captcha << captcha << 1 << one << false;
+    // A server's text of any length: at most 300 characters as a person
+    // sees them, "…" among them, and never half a character.
     const QString huge = "<h1>" + QString(10'000'000, 'x');
-    QTest::newRow("10 MB message") << "" << "first" << huge << huge.left(300) + QChar(0x2026);
+    QTest::newRow("10 MB message") << "" << "first" << huge << huge.left(299) + QChar(0x2026) << 4 << QStringList() << true;
     const QString across = QString(299, 'a') + QString::fromUtf8("\xF0\x9F\x98\x80") + QString(1000, 'b');
-    QTest::newRow("a character across the cut") << "" << "first" << across << QString(299, 'a') + QChar(0x2026);
+    QTest::newRow("a character across the cut") << "" << "first" << across << QString(299, 'a') + QChar(0x2026) << 4
+                                                << QStringList() << true;
+    const QString exactly = QString("word ").repeated(60).chopped(1) + ".";
+    QTest::newRow("exactly 300 characters") << "" << "first" << exactly << exactly << 4 << QStringList() << true;
+    const QString accent = QString::fromUtf8("e\u0301");
+    QTest::newRow("300 characters of two code units") << "" << "first" << accent.repeated(300) << accent.repeated(300)
+                                                      << 4 << QStringList() << true;
+    QTest::newRow("301 characters of two code units") << "" << "first" << accent.repeated(301)
+                                                      << accent.repeated(299) + QChar(0x2026) << 4 << QStringList() << true;
+    const QString flag = QString::fromUtf8("\U0001F1EE\U0001F1F3");
+    QTest::newRow("301 flags") << "" << "first" << flag.repeated(301) << flag.repeated(299) + QChar(0x2026) << 4
+                               << QStringList() << true;
+    const QString marks = "a" + QString(100'000, QChar(0x0301));
+    QTest::newRow("one character of 100,000 marks") << "" << "first" << marks << QString(QChar(0x2026)) << 1
+                                                    << QStringList{QString(QChar(0x2026))} << true;
+    // At most four lines over the form.
+    QStringList forty;
+    for (int i = 1; i <= 40; ++i)
+        forty << QString::number(i);
+    QTest::newRow("40 lines") << "" << "first" << forty.join('\n') << forty.join('\n') << 4
+                              << QStringList{"1", "2", "3", "4" + QString(QChar(0x2026))} << true;
+    QTest::newRow("four lines, nothing cut") << "" << "first" << "a\nb\r\nc\nd" << "a\nb\r\nc\nd" << 4
+                                             << QStringList{"a", "b", "c", "d"} << false;
+    const QString pushedDown = QString(40, '\n') + captcha;
+    QTest::newRow("40 line breaks, then the text") << "" << "first" << pushedDown << pushedDown << 1 << one << false;
 }
 
 void TestBaseScreen::toastReplacesTheOneOnScreen()
@@ -121,6 +152,9 @@ void TestBaseScreen::toastReplacesTheOneOnScreen()
     QFETCH(QString, expected);
     QFETCH(QString, message);
     QFETCH(QString, shown);
+    QFETCH(int, lineCount);
+    QFETCH(QStringList, lines);
+    QFETCH(bool, ellipsis);
     QWidget first;
     first.resize(400, 700);
     first.show();
@@ -160,6 +194,15 @@ void TestBaseScreen::toastReplacesTheOneOnScreen()
     QCOMPARE(toasts.size(), 1);
     const ui::ShownToast &t = toasts.first();
     QCOMPARE(t.message, shown);
+    QCOMPARE(t.lines.size(), lineCount);
+    if (!lines.isEmpty())
+        QCOMPARE(t.lines, lines);
+    // "…" exactly when something did not fit, and only at the end.
+    QCOMPARE(t.lines.last().endsWith(QChar(0x2026)), ellipsis);
+    QFont font = window->font();
+    font.setPointSize(12);
+    QVERIFY(t.geometry.height() <= lineCount * QFontMetrics(font).lineSpacing() + 2 * 10);
+    QVERIFY(t.geometry.width() <= int(window->width() * 0.8));
     QCOMPARE(t.window.data(), window);
     QCOMPARE(t.backgroundColor, lightGray);
     QCOMPARE(t.messageColor, QColor(Qt::black));

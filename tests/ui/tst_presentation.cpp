@@ -8,6 +8,8 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QLayout>
+#include <QLineEdit>
 #include <QProcess>
 #include <QThread>
 #include <QtTest>
@@ -138,15 +140,23 @@ void TestPresentation::fullScreenWithoutAShownHostGetsAWindow()
 
 void TestPresentation::sheetIsWindowModalAndItsUserCloseReachesTheDelegateOnce_data()
 {
-    QTest::addColumn<bool>("escape");
-    QTest::newRow("close button") << false;
-    QTest::newRow("escape") << true;
+    // What the person does: "close" (the close button), or Escape pressed in
+    // "sheet", in "field" (a field on the sheet) or in "other" (another window
+    // of the host, which only the close button may follow).
+    QTest::addColumn<QString>("action");
+    QTest::newRow("close button") << "close";
+    QTest::newRow("escape") << "sheet";
+    QTest::newRow("escape in a field of the sheet") << "field";
+    QTest::newRow("escape in another window of the host") << "other";
 }
 
 void TestPresentation::sheetIsWindowModalAndItsUserCloseReachesTheDelegateOnce()
 {
-    QFETCH(bool, escape);
+    QFETCH(QString, action);
     Host host;
+    QWidget other;
+    other.resize(200, 200);
+    other.show();
     auto delegate = std::make_shared<CountingDelegate>();
     std::weak_ptr<ViewController> weak;
     QPointer<QDialog> sheet;
@@ -162,9 +172,20 @@ void TestPresentation::sheetIsWindowModalAndItsUserCloseReachesTheDelegateOnce()
     QVERIFY(sheet && sheet->isVisible());
     QCOMPARE(sheet->windowModality(), Qt::WindowModal);
     QCOMPARE(sheet->parentWidget(), &host.window);
-    if (escape)
+    if (action == "field") {
+        auto *field = new QLineEdit(sheet);
+        sheet->layout()->addWidget(field);
+        QTest::keyClick(field, Qt::Key_Escape);
+    } else if (action == "sheet") {
         QTest::keyClick(sheet, Qt::Key_Escape);
-    else
+    } else if (action == "other") {
+        QTest::keyClick(&other, Qt::Key_Escape);
+        QCoreApplication::processEvents();
+        QVERIFY(sheet && sheet->isVisible());
+        QCOMPARE(delegate->dismissed, 0);
+        QVERIFY(host.controller->presentedViewController());
+    }
+    if (action == "close" || action == "other")
         sheet->close();
 
     QTRY_COMPARE(delegate->dismissed, 1);

@@ -71,6 +71,13 @@ public:
     return true;
 }();
 
+// A scene that is one label.
+class LabelRootVC : public ViewController {};
+[[maybe_unused]] const bool labelRootRegistered = [] {
+    Storyboard::registerClass<LabelRootVC>("LabelRootVC");
+    return true;
+}();
+
 Storyboard testStoryboard()
 {
     return Storyboard("Tests", Bundle::identifier("com.example.ui-tests"));
@@ -83,6 +90,8 @@ class TestStoryboard : public QObject {
 private slots:
     void bundlesAndStoryboards();
     void outletsActionsAndDelegateAreConnected();
+    void labelsShowMarkupAsText_data();
+    void labelsShowMarkupAsText();
     void badScenesGiveNothing();
     void termsSceneShowsItsText();
     void acceptDismissesTheTermsScreen();
@@ -127,9 +136,6 @@ void TestStoryboard::outletsActionsAndDelegateAreConnected()
     QVERIFY(vc->stack->stackLayout() && vc->stack->stackLayout()->direction() == QBoxLayout::LeftToRight);
     QCOMPARE(vc->gradient->layer().endPoint.value_or(QPointF()), QPointF(1, 1));
     QVERIFY(vc->spinner->isAnimating());
-    // Labels take text as it is, unless the scene asks for rich text.
-    QCOMPARE(vc->infoLbl->textFormat(), Qt::PlainText);
-    QCOMPARE(vc->view()->findChild<QLabel *>("noteLbl")->textFormat(), Qt::RichText);
 
     auto *go = vc->view()->findChild<QPushButton *>("goBtn");
     QTest::mouseClick(go, Qt::LeftButton);
@@ -146,6 +152,34 @@ void TestStoryboard::outletsActionsAndDelegateAreConnected()
     vc.reset();
     QVERIFY(weak.expired());
     QTRY_VERIFY(view.isNull());
+}
+
+// Text from a server or a document shows as it is: its markup is seen, not
+// rendered, unless the scene asks for rich text.
+void TestStoryboard::labelsShowMarkupAsText_data()
+{
+    QTest::addColumn<QString>("scene");
+    QTest::addColumn<QString>("label"); // empty: the scene's root
+    QTest::addColumn<bool>("rich");
+    QTest::newRow("label in a scene") << "Wired" << "infoLbl" << false;
+    QTest::newRow("label whose scene asks for rich text") << "Wired" << "noteLbl" << true;
+    QTest::newRow("scene that is one label") << "LabelRoot" << "" << false;
+}
+
+void TestStoryboard::labelsShowMarkupAsText()
+{
+    QFETCH(QString, scene);
+    QFETCH(QString, label);
+    QFETCH(bool, rich);
+    const std::shared_ptr<ViewController> vc = testStoryboard().instantiateViewController(scene);
+    QVERIFY(vc);
+    QLabel *shown = label.isEmpty() ? qobject_cast<QLabel *>(vc->view()) : vc->view()->findChild<QLabel *>(label);
+    QVERIFY(shown);
+    const QString text = "<b>bold</b><i>it</i>";
+    shown->setText(text);
+    // As wide as the markup written out, or as the words it renders.
+    const int markupWidth = QFontMetrics(shown->font()).horizontalAdvance(text);
+    QCOMPARE(shown->sizeHint().width() >= markupWidth, !rich);
 }
 
 void TestStoryboard::badScenesGiveNothing()
