@@ -11,9 +11,11 @@
 // of the pairs run side by side. QNetworkAccessManager opens at most six
 // connections per host and port (Qt 6.4 has no setting for it), so the
 // server listens on four ports and each of the 16 slots keeps to one: the
-// server counts the connections it holds open at once (a 1 KB request is
-// answered faster than the next one arrives, so fewer requests overlap
-// inside it) and the table shows both.
+// server counts the connections it holds open at once and the requests it
+// is answering at once, and the table shows both. A 1 KB request is
+// answered before the next one arrives, so few of those overlap; a
+// connection stays counted until the client closes it, so one closing while
+// its successor opens can lift that count past 16.
 //
 // Then replies at the bounds the kit sets per call, in the shapes that cost
 // it most, read as the kit reads them (HTTP client, then the screen's
