@@ -314,19 +314,22 @@ QByteArray manyAttributes() // 160k attributes on one element
 using orvix::bench::resetPeakMemory;
 using orvix::bench::statusField;
 
-// The kit's steps up to the refusal, which must come.
+// The kit's steps up to the refusal, which must come: from the unzip (the
+// extraction bound) or from the document's bounds; the row says which.
 void kitRefusal(benchmark::State &state, const QString &zipPath)
 {
     const QString out = workDir().filePath(QStringLiteral("kit-out"));
     resetPeakMemory();
     const qint64 start = statusField("VmRSS:");
+    bool byUnzip = false;
     for (auto _ : state) {
         QDir(out).removeRecursively();
         QDir().mkpath(out);
         orvix::platform::zip::UnzipError error;
-        if (!orvix::platform::zip::unzipFileAtPath(zipPath, out, true, true, shareCode, &error)) {
-            state.SkipWithError(qPrintable(error.description()));
-            break;
+        byUnzip = !orvix::platform::zip::unzipFileAtPath(zipPath, out, true, true, shareCode, &error);
+        if (byUnzip) {
+            benchmark::DoNotOptimize(error);
+            continue;
         }
         const QStringList files = QDir(out).entryList({QStringLiteral("*offline*.xml")}, QDir::Files);
         QString why;
@@ -336,6 +339,7 @@ void kitRefusal(benchmark::State &state, const QString &zipPath)
         }
         benchmark::DoNotOptimize(why);
     }
+    state.SetLabel(byUnzip ? "refused by the unzip" : "refused by the document bounds");
     state.counters["peak_MB_above_start"] = double(statusField("VmHWM:") - start) / 1024.0;
 }
 
