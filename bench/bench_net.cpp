@@ -5,6 +5,18 @@
 // keeps them) is the reference for what a transfer thread could at best give.
 // CPU time is the client's: the process's minus the server threads'.
 //
+// The clients take turns batch by batch after a warm-up of each, the order
+// rotating, so that a busy spell of the shared machine falls on all of them;
+// the end reports medians of the batches with their range, and the ratios
+// of the pairs run side by side. QNetworkAccessManager opens at most six
+// connections per host and port (Qt 6.4 has no setting for it), so the
+// server listens on four ports and each of the 16 slots keeps to one: the
+// server counts the connections it holds open at once and the requests it
+// is answering at once, and the table shows both. A 1 KB request is
+// answered before the next one arrives, so few of those overlap; a
+// connection stays counted until the client closes it, so one closing while
+// its successor opens can lift that count past 16.
+//
 // Then replies at the bounds the kit sets per call, in the shapes that cost
 // it most, read as the kit reads them (HTTP client, then the screen's
 // handler): the GUI thread's CPU time and the peak memory above the start.
@@ -36,12 +48,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <map>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using namespace orvix::platform::net;
@@ -125,39 +139,59 @@ std::map<std::string, std::string> boundReplies()
     return out;
 }
 
-// Answers every connection with one prepared reply and closes it.
+// Answers every connection with one prepared reply and closes it, on
+// several ports with workers enough for 16 requests at once, counting the
+// requests open at the same time.
 class LoopbackServer {
 public:
+    static constexpr int ports = 4;
+    static constexpr int workersPerPort = 8;
+
     LoopbackServer()
     {
-        m_fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-        listen(m_fd, 256);
-        socklen_t len = sizeof addr;
-        getsockname(m_fd, reinterpret_cast<sockaddr *>(&addr), &len);
-        m_port = ntohs(addr.sin_port);
         m_replies["/1k"] = reply(1024);
         m_replies["/5m"] = reply(5 * 1024 * 1024);
         for (const auto &[path, body] : boundReplies())
             m_replies[path] = reply(body);
-        for (int i = 0; i < 8; ++i)
-            m_workers.emplace_back([this] { serve(); });
+        for (int p = 0; p < ports; ++p) {
+            const int fd = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+            listen(fd, 256);
+            socklen_t len = sizeof addr;
+            getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
+            m_fds.push_back(fd);
+            m_ports.push_back(ntohs(addr.sin_port));
+            for (int i = 0; i < workersPerPort; ++i)
+                m_workers.emplace_back([this, fd] { serve(fd); });
+        }
     }
 
     ~LoopbackServer()
     {
         m_stop = true;
-        shutdown(m_fd, SHUT_RDWR);
+        for (int fd : m_fds)
+            shutdown(fd, SHUT_RDWR);
         for (std::thread &t : m_workers)
             t.join();
-        close(m_fd);
+        for (int fd : m_fds)
+            close(fd);
     }
 
-    QUrl url(const char *path) const { return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path)); }
+    QUrl url(const char *path, int port = 0) const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_ports[size_t(port % ports)]).arg(path));
+    }
     qint64 cpuNs() const { return m_cpuNs.load(); }
+    // The most connections open at once (accepted, not yet closed by the
+    // client) and the most requests (head read, reply not yet all sent)
+    // since the last call.
+    std::pair<int, int> takeMostOpen()
+    {
+        return {m_connections.takeMost(), m_requests.takeMost()};
+    }
 
 private:
     static std::string reply(size_t size)
@@ -171,14 +205,15 @@ private:
             + "\r\nConnection: close\r\n\r\n" + body;
     }
 
-    void serve()
+    void serve(int fd)
     {
         std::vector<char> buffer(16384);
         while (!m_stop) {
-            const int c = accept(m_fd, nullptr, nullptr);
+            const int c = accept(fd, nullptr, nullptr);
             if (c < 0)
                 continue;
             const qint64 start = ::cpuNs(CLOCK_THREAD_CPUTIME_ID);
+            m_connections.open();
             std::string head;
             while (head.find("\r\n\r\n") == std::string::npos) {
                 const ssize_t n = recv(c, buffer.data(), buffer.size(), 0);
@@ -186,8 +221,9 @@ private:
                     break;
                 head.append(buffer.data(), size_t(n));
             }
+            m_requests.open();
             const size_t sp = head.find(' ');
-            std::string path = head.substr(sp + 1, head.find(' ', sp + 1) - sp - 1);
+            std::string path = sp == std::string::npos ? std::string() : head.substr(sp + 1, head.find(' ', sp + 1) - sp - 1);
             path = path.substr(0, path.find('?'));
             const auto it = m_replies.find(path);
             if (it != m_replies.end()) {
@@ -199,36 +235,60 @@ private:
                     sent += size_t(n);
                 }
             }
+            m_requests.close();
             shutdown(c, SHUT_WR);
             while (recv(c, buffer.data(), buffer.size(), 0) > 0) {
             }
+            m_connections.close();
             close(c);
             m_cpuNs += ::cpuNs(CLOCK_THREAD_CPUTIME_ID) - start;
         }
     }
 
-    int m_fd = -1;
-    quint16 m_port = 0;
+    std::vector<int> m_fds;
+    std::vector<quint16> m_ports;
     std::map<std::string, std::string> m_replies;
     std::vector<std::thread> m_workers;
     std::atomic<bool> m_stop{false};
     std::atomic<qint64> m_cpuNs{0};
+    struct Gauge {
+        std::atomic<int> now{0};
+        std::atomic<int> most{0};
+        void open()
+        {
+            const int n = ++now;
+            for (int m = most.load(); n > m && !most.compare_exchange_weak(m, n);) {
+            }
+        }
+        void close() { --now; }
+        int takeMost() { return most.exchange(now.load()); }
+    };
+    Gauge m_connections;
+    Gauge m_requests;
 };
 
 LoopbackServer *server = nullptr;
 
 enum class Client { session, networkAccessManager, curlThread };
+constexpr Client clients[] = {Client::session, Client::networkAccessManager, Client::curlThread};
+const char *clientName(Client client)
+{
+    return client == Client::session ? "session" : client == Client::networkAccessManager ? "qnam" : "curlthread";
+}
 
-// Runs `total` requests with `inFlight` outstanding; returns the bytes received.
-qint64 runBatch(Client client, const QUrl &url, int total, int inFlight)
+// Runs `total` requests for `path` with `inFlight` outstanding, slot i
+// always on the server's port i; returns the bytes received.
+qint64 runBatch(Client client, const char *path, int total, int inFlight)
 {
     qint64 bytes = 0;
+    const int slotCount = std::min(inFlight, total);
     if (client == Client::curlThread) {
         // The best a transfer thread could do: libcurl alone, no Qt, no hand-over.
         std::thread worker([&] {
             // The body is kept as the session keeps it: reserved at its declared length.
             struct Sink {
                 CURL *easy = nullptr;
+                int slot = 0;
                 QByteArray body;
             };
             auto write = +[](char *data, size_t s, size_t n, void *p) {
@@ -242,13 +302,15 @@ qint64 runBatch(Client client, const QUrl &url, int total, int inFlight)
                 sink->body.append(data, qsizetype(s * n));
                 return s * n;
             };
-            const QByteArray u = url.toEncoded();
-            auto makeEasy = [&] {
+            std::vector<QByteArray> urls;
+            for (int port = 0; port < LoopbackServer::ports; ++port)
+                urls.push_back(server->url(path, port).toEncoded());
+            auto makeEasy = [&](int slot) {
                 CURL *easy = curl_easy_init();
-                curl_easy_setopt(easy, CURLOPT_URL, u.constData());
+                curl_easy_setopt(easy, CURLOPT_URL, urls[size_t(slot % LoopbackServer::ports)].constData());
                 curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
                 curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
-                auto *sink = new Sink{easy, {}};
+                auto *sink = new Sink{easy, slot, {}};
                 curl_easy_setopt(easy, CURLOPT_WRITEDATA, sink);
                 curl_easy_setopt(easy, CURLOPT_PRIVATE, sink);
                 curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, write);
@@ -257,8 +319,8 @@ qint64 runBatch(Client client, const QUrl &url, int total, int inFlight)
             CURLM *multi = curl_multi_init();
             int started = 0;
             int done = 0;
-            for (; started < std::min(inFlight, total); ++started)
-                curl_multi_add_handle(multi, makeEasy());
+            for (; started < slotCount; ++started)
+                curl_multi_add_handle(multi, makeEasy(started));
             while (done < total) {
                 int running = 0;
                 curl_multi_perform(multi, &running);
@@ -270,12 +332,13 @@ qint64 runBatch(Client client, const QUrl &url, int total, int inFlight)
                     Sink *sink = nullptr;
                     curl_easy_getinfo(easy, CURLINFO_PRIVATE, &sink);
                     bytes += sink->body.size();
+                    const int slot = sink->slot;
                     delete sink;
                     curl_multi_remove_handle(multi, easy);
                     curl_easy_cleanup(easy);
                     ++done;
                     if (started < total) {
-                        curl_multi_add_handle(multi, makeEasy());
+                        curl_multi_add_handle(multi, makeEasy(slot));
                         ++started;
                     }
                 }
@@ -292,15 +355,16 @@ qint64 runBatch(Client client, const QUrl &url, int total, int inFlight)
     int started = 0;
     int done = 0;
     QEventLoop loop;
-    std::function<void()> startOne = [&] {
+    std::function<void(int)> startOne = [&](int slot) {
         ++started;
-        auto finished = [&](qint64 size) {
+        auto finished = [&, slot](qint64 size) {
             bytes += size;
             if (++done == total)
                 loop.quit();
             else if (started < total)
-                startOne();
+                startOne(slot);
         };
+        const QUrl url = server->url(path, slot);
         if (client == Client::session) {
             DataRequestOptions options;
             options.urlText = url.toString();
@@ -316,57 +380,141 @@ qint64 runBatch(Client client, const QUrl &url, int total, int inFlight)
             });
         }
     };
-    for (int i = 0; i < std::min(inFlight, total); ++i)
-        startOne();
+    for (int slot = 0; slot < slotCount; ++slot)
+        startOne(slot);
     loop.exec();
     return bytes;
 }
 
-struct Result {
-    double seconds = 0;
-    double cpuSeconds = 0;
+// One batch of one client: its wall and client CPU time, and the most
+// requests the server held open at once.
+struct Sample {
+    double wallMs = 0;
+    double cpuMs = 0;
+    int mostConnections = 0;
+    int mostRequests = 0;
 };
-std::map<std::string, Result> results;
+struct Case {
+    std::map<Client, std::vector<Sample>> samples;
+};
+std::map<std::string, Case> cases;
+std::vector<std::string> caseOrder;
 
-void BM_Requests(benchmark::State &state, Client client, const char *path, int total, int inFlight,
-                 const char *key)
+Sample timedBatch(Client client, const char *path, int total, int inFlight, qint64 *bytes)
 {
-    const QUrl url = server->url(path);
-    Result sum;
-    qint64 bytes = 0;
-    for (auto _ : state) {
-        const qint64 wallStart = cpuNs(CLOCK_MONOTONIC);
-        const qint64 cpuStart = cpuNs(CLOCK_PROCESS_CPUTIME_ID) - server->cpuNs();
-        bytes += runBatch(client, url, total, inFlight);
-        const double cpu = (cpuNs(CLOCK_PROCESS_CPUTIME_ID) - server->cpuNs() - cpuStart) / 1e9;
-        const double wall = (cpuNs(CLOCK_MONOTONIC) - wallStart) / 1e9;
-        state.SetIterationTime(wall);
-        sum.seconds += wall;
-        sum.cpuSeconds += cpu;
-    }
-    const double n = double(state.iterations());
-    state.SetBytesProcessed(bytes);
-    state.SetItemsProcessed(state.iterations() * total);
-    state.counters["client_cpu_ms"] = sum.cpuSeconds / n * 1000;
-    results[key] = {sum.seconds / n, sum.cpuSeconds / n};
+    server->takeMostOpen();
+    const qint64 wallStart = cpuNs(CLOCK_MONOTONIC);
+    const qint64 cpuStart = cpuNs(CLOCK_PROCESS_CPUTIME_ID) - server->cpuNs();
+    *bytes += runBatch(client, path, total, inFlight);
+    Sample s;
+    s.cpuMs = (cpuNs(CLOCK_PROCESS_CPUTIME_ID) - server->cpuNs() - cpuStart) / 1e6;
+    s.wallMs = (cpuNs(CLOCK_MONOTONIC) - wallStart) / 1e6;
+    std::tie(s.mostConnections, s.mostRequests) = server->takeMostOpen();
+    return s;
 }
 
-#define NET_BENCH(name, client, path, total, inFlight) \
-    BENCHMARK_CAPTURE(BM_Requests, name, client, path, total, inFlight, #name) \
-        ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3)
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
 
-NET_BENCH(session_1k_sequential, Client::session, "/1k", 500, 1);
-NET_BENCH(qnam_1k_sequential, Client::networkAccessManager, "/1k", 500, 1);
-NET_BENCH(curlthread_1k_sequential, Client::curlThread, "/1k", 500, 1);
-NET_BENCH(session_1k_16inflight, Client::session, "/1k", 500, 16);
-NET_BENCH(qnam_1k_16inflight, Client::networkAccessManager, "/1k", 500, 16);
-NET_BENCH(curlthread_1k_16inflight, Client::curlThread, "/1k", 500, 16);
-NET_BENCH(session_5m_sequential, Client::session, "/5m", 40, 1);
-NET_BENCH(qnam_5m_sequential, Client::networkAccessManager, "/5m", 40, 1);
-NET_BENCH(curlthread_5m_sequential, Client::curlThread, "/5m", 40, 1);
-NET_BENCH(session_5m_16inflight, Client::session, "/5m", 40, 16);
-NET_BENCH(qnam_5m_16inflight, Client::networkAccessManager, "/5m", 40, 16);
-NET_BENCH(curlthread_5m_16inflight, Client::curlThread, "/5m", 40, 16);
+// Each iteration runs one batch of every client, the first one rotating;
+// a warm-up batch of each comes first. The row's time is the round's.
+void BM_Alternated(benchmark::State &state, const char *path, int total, int inFlight, const char *key)
+{
+    qint64 warmBytes = 0;
+    for (Client client : clients)
+        timedBatch(client, path, total, inFlight, &warmBytes);
+    if (!cases.count(key))
+        caseOrder.push_back(key);
+    Case &c = cases[key];
+    qint64 bytes = 0;
+    int round = 0;
+    std::map<Client, std::vector<double>> wall, cpu;
+    for (auto _ : state) {
+        double roundMs = 0;
+        for (int i = 0; i < 3; ++i) {
+            const Client client = clients[(round + i) % 3];
+            const Sample s = timedBatch(client, path, total, inFlight, &bytes);
+            c.samples[client].push_back(s);
+            wall[client].push_back(s.wallMs);
+            cpu[client].push_back(s.cpuMs);
+            roundMs += s.wallMs;
+        }
+        state.SetIterationTime(roundMs / 1000);
+        ++round;
+    }
+    if (bytes != qint64(state.iterations()) * 3 * total * (std::string(path) == "/1k" ? 1024 : 5 * 1024 * 1024))
+        state.SkipWithError("a batch came back short");
+    state.SetBytesProcessed(bytes);
+    for (Client client : clients) {
+        state.counters[std::string(clientName(client)) + "_ms"] = median(wall[client]);
+        state.counters[std::string(clientName(client)) + "_cpu_ms"] = median(cpu[client]);
+    }
+}
+
+#define NET_BENCH(name, path, total, inFlight) \
+    BENCHMARK_CAPTURE(BM_Alternated, name, path, total, inFlight, #name) \
+        ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5)
+
+NET_BENCH(1k_sequential, "/1k", 500, 1);
+NET_BENCH(1k_16inflight, "/1k", 500, 16);
+NET_BENCH(5m_sequential, "/5m", 40, 1);
+NET_BENCH(5m_16inflight, "/5m", 40, 16);
+
+// "median [min-max]" of the values.
+std::string spread(std::vector<double> v, const char *format)
+{
+    if (v.empty())
+        return "-";
+    const double m = median(v);
+    std::sort(v.begin(), v.end());
+    char text[96];
+    std::snprintf(text, sizeof text, (std::string(format) + " [" + format + "-" + format + "]").c_str(), m, v.front(),
+                  v.back());
+    return text;
+}
+
+void printSummary()
+{
+    std::printf("\nAlternated batches: medians [min-max] of every batch of every repetition\n");
+    std::printf("%-14s %-10s %7s %-26s %-26s %s\n", "case", "client", "batches", "wall ms", "client CPU ms",
+                "most open at the server at once:");
+    std::printf("%-14s %-10s %7s %-26s %-26s %11s %8s\n", "", "", "", "", "", "connections", "requests");
+    for (const std::string &key : caseOrder) {
+        for (Client client : clients) {
+            const std::vector<Sample> &samples = cases[key].samples[client];
+            std::vector<double> wall, cpu;
+            int connections = 0;
+            int requests = 0;
+            for (const Sample &s : samples) {
+                wall.push_back(s.wallMs);
+                cpu.push_back(s.cpuMs);
+                connections = std::max(connections, s.mostConnections);
+                requests = std::max(requests, s.mostRequests);
+            }
+            std::printf("%-14s %-10s %7zu %-26s %-26s %11d %8d\n", key.c_str(), clientName(client), samples.size(),
+                        spread(wall, "%.1f").c_str(), spread(cpu, "%.1f").c_str(), connections, requests);
+        }
+    }
+    std::printf("\nsession / QNetworkAccessManager, per pair of batches run side by side: median [min-max]"
+                " (below 1 is better for the session)\n");
+    std::printf("%-14s %-26s %-26s\n", "case", "wall time", "CPU time");
+    for (const std::string &key : caseOrder) {
+        const std::vector<Sample> &s = cases[key].samples[Client::session];
+        const std::vector<Sample> &q = cases[key].samples[Client::networkAccessManager];
+        std::vector<double> wall, cpu;
+        for (size_t i = 0; i < std::min(s.size(), q.size()); ++i) {
+            wall.push_back(s[i].wallMs / q[i].wallMs);
+            cpu.push_back(s[i].cpuMs / q[i].cpuMs);
+        }
+        std::printf("%-14s %-26s %-26s\n", key.c_str(), spread(wall, "%.2f").c_str(), spread(cpu, "%.2f").c_str());
+    }
+}
 
 using orvix::bench::resetPeakMemory;
 using orvix::bench::statusField;
@@ -470,17 +618,7 @@ int main(int argc, char **argv)
     LoopbackServer loopback;
     server = &loopback;
     benchmark::RunSpecifiedBenchmarks();
-
-    std::printf("\nsession / QNetworkAccessManager (below 1 is better for the session)\n");
-    std::printf("%-16s %10s %10s\n", "case", "time", "cpu time");
-    for (const char *c : {"1k_sequential", "1k_16inflight", "5m_sequential", "5m_16inflight"}) {
-        const auto s = results.find(std::string("session_") + c);
-        const auto q = results.find(std::string("qnam_") + c);
-        if (s == results.end() || q == results.end())
-            continue;
-        std::printf("%-16s %10.2f %10.2f\n", c, s->second.seconds / q->second.seconds,
-                    s->second.cpuSeconds / q->second.cpuSeconds);
-    }
+    printSummary();
     server = nullptr;
     return 0;
 }
