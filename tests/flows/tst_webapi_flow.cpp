@@ -483,7 +483,10 @@ void TestWebApiFlow::wholeRoadReachesTheHost()
     QCOMPARE(screen->addressLbl->text(), AadhaarRecordProcessing::composeAddress(screen->aadhaarModel));
     QVERIFY(screen->addressLbl->text().startsWith(doc.careof + ", " + doc.house + ", "));
     QVERIFY(screen->addressLbl->text().endsWith(doc.dist + " - " + doc.pc + ", " + doc.state + ", " + doc.country + "."));
-    QCOMPARE(screen->profilePic->image().size(), QImage::fromData(doc.photo).size());
+    QTRY_COMPARE(screen->profilePic->image().size(), QImage::fromData(doc.photo).size());
+    // The archive was opened and its document read on a worker.
+    QVERIFY(m_log->contains("XML document: "));
+    QCOMPARE(m_log->mainThreadLines().filter(QRegularExpression("^(UNZIPPED|XML document: )")), QStringList());
     QVERIFY(!screen->profilePic->image().isNull());
 
     // The download asked for the default share code and this number.
@@ -671,7 +674,7 @@ void TestWebApiFlow::reloadedCaptchaIsRead()
     const QString message = replyBody.value("message").toString();
     if (replyBody.isEmpty()) {
         QTRY_VERIFY_WITH_TIMEOUT(screen->captchaId != firstId, 15000);
-        QVERIFY(!screen->captchaImgView->image().isNull());
+        QTRY_VERIFY(!screen->captchaImgView->image().isNull());
         QVERIFY(screen->captchaImgView->image() != firstPicture);
     } else if (!replyBody.value("sessionActive").toBool()) {
         // The authorization starts over (rather than reading the reply as a captcha), then a new captcha.
@@ -689,6 +692,8 @@ void TestWebApiFlow::reloadedCaptchaIsRead()
     } else {
         // No picture clears the old one; the new transaction counts.
         QTRY_COMPARE_WITH_TIMEOUT(screen->captchaId, std::optional<QString>("tx-np"), 15000);
+        if (message.contains("imageBase64"))
+            QTRY_VERIFY(m_log->contains("The captcha is not shown: "));
         QVERIFY(screen->captchaImgView->image().isNull());
     }
     QVERIFY(lastToast().isEmpty());
