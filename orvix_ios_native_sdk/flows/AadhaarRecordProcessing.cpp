@@ -11,6 +11,7 @@
 #include "platform/dispatch/dispatch.h"
 #include "platform/log/log.h"
 #include "platform/net/encoding.h"
+#include "platform/ui/picture.h"
 #include "platform/zip/ziparchive.h"
 
 #include <QDir>
@@ -84,13 +85,6 @@ QString shownTextBeyondBounds(const OfflinePaperlessKyc &record)
                 .arg(DocumentBounds::maxAttributeLength);
     }
     return {};
-}
-
-// The photograph, decoded at most to the size it is shown at; none when it
-// claims more pixels than a photograph has.
-QImage photograph(const QByteArray &bytes)
-{
-    return platform::ui::Image::fromData(bytes, 4096 * 4096, 1024);
 }
 
 } // namespace
@@ -180,11 +174,39 @@ void AadhaarRecordProcessing::openArchive(const QString &zipPath)
     processOfflineXML(xml.toLocalFile());
 }
 
+void AadhaarRecordProcessing::runInBackground(std::function<void()> work)
+{
+    dispatch::asyncGlobal([me = recordSelf(), work = std::move(work)]() mutable {
+        work();
+        work = nullptr;
+        dispatch::asyncMain([me = std::move(me)] {});
+    });
+}
+
 void AadhaarRecordProcessing::openArchiveInBackground(const QString &zipPath)
 {
-    dispatch::asyncGlobal([me = recordSelf(), zipPath]() mutable {
-        me->openArchive(zipPath);
-        dispatch::asyncMain([me = std::move(me)] {});
+    runInBackground([this, zipPath] { openArchive(zipPath); });
+}
+
+void AadhaarRecordProcessing::openEncodedArchiveInBackground(const QString &base64)
+{
+    runInBackground([this, base64] {
+        // Line breaks and blanks in the text do no harm.
+        const QByteArray archive =
+            QByteArray::fromBase64Encoding(base64.toLatin1(), QByteArray::IgnoreBase64DecodingErrors).decoded;
+        if (archive.isEmpty()) {
+            dispatch::asyncMain([me = recordSelf()] { me->reportArchiveFailure(); });
+            return;
+        }
+        QMutexLocker lock(&filesMutex());
+        const QString path = archivePath();
+        // Through the private folder held open, never through a link.
+        QFile file(path);
+        if (platform::files::openInPrivateTemporaryDirectory(file)) {
+            file.write(archive);
+            file.close();
+        }
+        openArchive(path);
     });
 }
 
@@ -279,19 +301,62 @@ void AadhaarRecordProcessing::showUserInfo()
 
     const std::shared_ptr<UidData> uid = aadhaarModel ? aadhaarModel->uidData() : nullptr;
     const std::shared_ptr<Poi> poi = uid ? uid->poi() : nullptr;
-    // The photograph may come wrapped in lines.
-    const QByteArray photo =
-        QByteArray::fromBase64Encoding(uid ? uid->pht().value_or(QString()).toLatin1() : QByteArray(),
-                                       QByteArray::IgnoreBase64DecodingErrors)
-            .decoded;
     if (profilePic)
-        profilePic->setImage(photograph(photo));
+        profilePic->setImage(QImage());
+    // The photograph may come wrapped in lines.
+    QByteArray photo = QByteArray::fromBase64Encoding(uid ? uid->pht().value_or(QString()).toLatin1() : QByteArray(),
+                                                      QByteArray::IgnoreBase64DecodingErrors)
+                           .decoded;
+    if (!photo.isEmpty()) {
+        // Shown only on the record it belongs to.
+        platform::ui::decodePictureInBackground(
+            std::move(photo), platform::ui::PictureBounds::photograph(),
+            [weak = std::weak_ptr(recordSelf()), record = aadhaarModel](const platform::ui::DecodedPicture &picture) {
+                const auto me = weak.lock();
+                if (!me || me->aadhaarModel != record)
+                    return;
+                if (picture.image.isNull())
+                    line(QStringLiteral("The photograph is not shown: ") + picture.refusal);
+                else if (me->profilePic)
+                    me->profilePic->setImage(picture.image);
+            });
+    }
     if (usernameLbl)
         usernameLbl->setText(poi ? poi->name().value_or(QString()) : QString());
     if (dobLbl)
         dobLbl->setText(poi ? poi->dob().value_or(QString()) : QString());
     if (addressLbl)
         addressLbl->setText(composeAddress(aadhaarModel));
+}
+
+void AadhaarRecordProcessing::showCaptcha(const QString &base64)
+{
+    const quint64 captcha = ++m_captchaShown;
+    if (captchaImgView)
+        captchaImgView->setImage(QImage());
+    if (base64.isEmpty())
+        return;
+    const platform::ui::PictureBounds bounds = platform::ui::PictureBounds::captcha();
+    // Not even decoded from Base64 when it cannot be a captcha.
+    if (base64.size() / 4 * 3 > bounds.maxBytes + bounds.maxBytes / 8) {
+        line(QStringLiteral("The captcha is not shown: %1 characters of Base64").arg(base64.size()));
+        return;
+    }
+    QByteArray bytes =
+        QByteArray::fromBase64Encoding(base64.toLatin1(), QByteArray::IgnoreBase64DecodingErrors).decoded;
+    if (bytes.isEmpty())
+        return;
+    platform::ui::decodePictureInBackground(
+        std::move(bytes), bounds,
+        [weak = std::weak_ptr(recordSelf()), captcha](const platform::ui::DecodedPicture &picture) {
+            const auto me = weak.lock();
+            if (!me || me->m_captchaShown != captcha)
+                return;
+            if (picture.image.isNull())
+                line(QStringLiteral("The captcha is not shown: ") + picture.refusal);
+            else if (me->captchaImgView)
+                me->captchaImgView->setImage(picture.image);
+        });
 }
 
 QString AadhaarRecordProcessing::composeAddress(const OfflinePaperlessKyc *record)

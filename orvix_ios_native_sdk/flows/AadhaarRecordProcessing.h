@@ -5,9 +5,11 @@
 // the archive to the backend, show it, and hand it to the host on Proceed.
 //
 // Threads: openArchive(), moveToTemporaryDirectory() and processOfflineXML()
-// may run on any thread and touch no view; storing the record and starting
+// may run on any thread and touch no view; both flows run them on a worker,
+// since what they cost is up to the archive. Storing the record and starting
 // the submission always happen on the main thread (inline when already
-// there). Everything else is main thread only.
+// there), and pictures are decoded on a worker and shown when ready.
+// Everything else is main thread only.
 
 #include "orvix_ios_native_sdk/core/BaseViewController.h"
 #include "orvix_ios_native_sdk/core/DesignableViews.h"
@@ -26,6 +28,7 @@
 #include <QPointer>
 #include <QString>
 #include <QUrl>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -102,6 +105,10 @@ public:
     // The same on a worker thread; the screen is let go on the main thread
     // afterwards, where its widgets live.
     void openArchiveInBackground(const QString &zipPath);
+    // The download's archive as Base64: decoded, written as "aadhaar.zip"
+    // through the private folder and opened, all on a worker. Nothing in
+    // it decodes to bytes: reportArchiveFailure() on the main thread.
+    void openEncodedArchiveInBackground(const QString &base64);
     // Moves the file into the temporary directory under `name` (replacing
     // what is there); errors are ignored. Returns the destination.
     QUrl moveToTemporaryDirectory(const QUrl &source, const QString &name);
@@ -109,8 +116,14 @@ public:
     // with the archive's bytes. Stops silently (logged) on any unusable input.
     void processOfflineXML(const std::optional<QString> &path);
 
-    // The submission's success: fills and shows the record panel.
+    // The submission's success: fills and shows the record panel. The
+    // photograph follows once decoded on a worker, if it is a picture a
+    // photograph can be.
     void showUserInfo();
+    // Shows the captcha in `base64` once decoded on a worker; clears the
+    // one shown at once. Only the latest captcha is ever shown, and none
+    // that is not a small picture (logged).
+    void showCaptcha(const QString &base64);
     // The record's one-line postal address.
     static QString composeAddress(const OfflinePaperlessKyc *record);
     static QString composeAddress(const std::shared_ptr<OfflinePaperlessKyc> &record)
@@ -169,7 +182,12 @@ protected:
 
     std::shared_ptr<AadhaarRecordProcessing> recordSelf();
 
+    // Runs `work` on a worker; the screen stays alive until it has run and
+    // is let go on the main thread, where its widgets live.
+    void runInBackground(std::function<void()> work);
+
 private:
+    quint64 m_captchaShown = 0; // which captcha the picture view waits for
     void commitRecord(std::shared_ptr<OfflinePaperlessKyc> record, std::optional<QByteArray> archive);
 };
 

@@ -7,17 +7,14 @@
 #include "orvix_ios_native_sdk/document/AadhaarHelper.h"
 #include "orvix_ios_native_sdk/flows/TermsConditionVC.h"
 #include "platform/dispatch/dispatch.h"
-#include "platform/files/tempdir.h"
 #include "platform/log/log.h"
 #include "platform/ui/keyboardmanager.h"
 #include "platform/ui/view.h"
 
 #include <QAbstractButton>
 #include <QEvent>
-#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QFile>
 
 namespace orvix {
 
@@ -359,19 +356,7 @@ void NewAadhaarFlowVC::handleCaptchaResponse(const QVariant &reply)
             return;
         }
         const QVariantMap captcha = parsed.object().toVariantMap();
-        const QString base64 = textValue(captcha, QStringLiteral("imageBase64")).value_or(QString());
-        QImage picture;
-        if (!base64.isEmpty()) {
-            const auto decoded =
-                QByteArray::fromBase64Encoding(base64.toLatin1(), QByteArray::IgnoreBase64DecodingErrors);
-            if (decoded && !decoded.decoded.isEmpty()) {
-                // A captcha is a small picture: a huge one would only slow
-                // every repaint, and is not shown.
-                picture = platform::ui::Image::fromData(decoded.decoded, 1024 * 1024);
-            }
-        }
-        if (captchaImgView)
-            captchaImgView->setImage(picture);
+        showCaptcha(textValue(captcha, QStringLiteral("imageBase64")).value_or(QString()));
         captchaId = textValue(captcha, QStringLiteral("transactionId"));
         return;
     }
@@ -520,22 +505,7 @@ void NewAadhaarFlowVC::handleDownloadResponse(const QVariant &reply)
             popupLoader->stopAnimating();
         return;
     }
-    // Line breaks and blanks in the text do no harm.
-    const QByteArray archive = QByteArray::fromBase64Encoding(textValue(map, QStringLiteral("eKycXML")).value_or(QString()).toLatin1(),
-                                                              QByteArray::IgnoreBase64DecodingErrors)
-                                   .decoded;
-    if (archive.isEmpty()) {
-        reportArchiveFailure();
-        return;
-    }
-    const QString path = archivePath();
-    // Through the private folder held open, never through a link.
-    QFile file(path);
-    if (platform::files::openInPrivateTemporaryDirectory(file)) {
-        file.write(archive);
-        file.close();
-    }
-    openArchive(path);
+    openEncodedArchiveInBackground(textValue(map, QStringLiteral("eKycXML")).value_or(QString()));
 }
 
 void NewAadhaarFlowVC::handleNetworkError(const Error &error)

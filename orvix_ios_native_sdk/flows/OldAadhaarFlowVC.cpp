@@ -14,7 +14,6 @@
 #include "platform/zip/ziparchive.h"
 
 #include <QFile>
-#include <QImage>
 #include <QVBoxLayout>
 #include <utility>
 
@@ -229,8 +228,7 @@ void OldAadhaarFlowVC::tryAgainAct(QObject *)
     if (errorTextLbl)
         errorTextLbl->setText(m_defaultErrorText);
     // The old picture belongs to a page that is gone.
-    if (captchaImgView)
-        captchaImgView->setImage(QImage());
+    showCaptcha(QString());
     isAdhaarDetailsFilled = false;
 }
 
@@ -264,11 +262,7 @@ void OldAadhaarFlowVC::captureCaptcha()
                     }
                     if (result.typeId() != QMetaType::QString)
                         return;
-                    const QByteArray bytes = QByteArray::fromBase64Encoding(result.toString().toLatin1(),
-                                                                            QByteArray::IgnoreBase64DecodingErrors)
-                                                 .decoded;
-                    if (me->captchaImgView)
-                        me->captchaImgView->setImage(bytes.isEmpty() ? QImage() : QImage::fromData(bytes));
+                    me->showCaptcha(result.toString());
                 });
         });
 }

@@ -370,7 +370,10 @@ void TestResidentFlow::wholeRoadReachesTheHost()
     QCOMPARE(screen->usernameLbl->text(), doc.name);
     QCOMPARE(screen->dobLbl->text(), doc.dob);
     QVERIFY(screen->addressLbl->text().endsWith(doc.dist + " - " + doc.pc + ", " + doc.state + ", " + doc.country + "."));
-    QCOMPARE(screen->profilePic->image().size(), QImage::fromData(doc.photo).size());
+    QTRY_COMPARE(screen->profilePic->image().size(), QImage::fromData(doc.photo).size());
+    // The archive was opened and its document read on a worker.
+    QVERIFY(m_log->contains("XML document: "));
+    QCOMPARE(m_log->mainThreadLines().filter(QRegularExpression("^(UNZIPPED|XML document: )")), QStringList());
 
     // The backend got the record as this flow's kind, with the archive.
     QCOMPARE(m_sim.requestsTo(Backend::documentsRoute).size(), 1);

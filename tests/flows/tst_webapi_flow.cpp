@@ -173,6 +173,8 @@ private slots:
     void backAtAnyStepReportsAfterDismissal_data();
     void backAtAnyStepReportsAfterDismissal();
     void lateReplyAfterBackIsHandled();
+    void lateInactiveReplyAfterBackStartsNothing_data();
+    void lateInactiveReplyAfterBackStartsNothing();
     void tryAgainStartsANewAuthorization();
 
 private:
@@ -481,7 +483,10 @@ void TestWebApiFlow::wholeRoadReachesTheHost()
     QCOMPARE(screen->addressLbl->text(), AadhaarRecordProcessing::composeAddress(screen->aadhaarModel));
     QVERIFY(screen->addressLbl->text().startsWith(doc.careof + ", " + doc.house + ", "));
     QVERIFY(screen->addressLbl->text().endsWith(doc.dist + " - " + doc.pc + ", " + doc.state + ", " + doc.country + "."));
-    QCOMPARE(screen->profilePic->image().size(), QImage::fromData(doc.photo).size());
+    QTRY_COMPARE(screen->profilePic->image().size(), QImage::fromData(doc.photo).size());
+    // The archive was opened and its document read on a worker.
+    QVERIFY(m_log->contains("XML document: "));
+    QCOMPARE(m_log->mainThreadLines().filter(QRegularExpression("^(UNZIPPED|XML document: )")), QStringList());
     QVERIFY(!screen->profilePic->image().isNull());
 
     // The download asked for the default share code and this number.
@@ -669,7 +674,7 @@ void TestWebApiFlow::reloadedCaptchaIsRead()
     const QString message = replyBody.value("message").toString();
     if (replyBody.isEmpty()) {
         QTRY_VERIFY_WITH_TIMEOUT(screen->captchaId != firstId, 15000);
-        QVERIFY(!screen->captchaImgView->image().isNull());
+        QTRY_VERIFY(!screen->captchaImgView->image().isNull());
         QVERIFY(screen->captchaImgView->image() != firstPicture);
     } else if (!replyBody.value("sessionActive").toBool()) {
         // The authorization starts over (rather than reading the reply as a captcha), then a new captcha.
@@ -687,6 +692,8 @@ void TestWebApiFlow::reloadedCaptchaIsRead()
     } else {
         // No picture clears the old one; the new transaction counts.
         QTRY_COMPARE_WITH_TIMEOUT(screen->captchaId, std::optional<QString>("tx-np"), 15000);
+        if (message.contains("imageBase64"))
+            QTRY_VERIFY(m_log->contains("The captcha is not shown: "));
         QVERIFY(screen->captchaImgView->image().isNull());
     }
     QVERIFY(lastToast().isEmpty());
@@ -739,6 +746,9 @@ void TestWebApiFlow::inactiveSessionStartsOver()
         QTest::mouseClick(screen->aadhaarSubmitBtn, Qt::LeftButton);
         stopsAt(4, 6);
         QCOMPARE(m_sim.requestsTo(Authority::otpRoute).size(), 1);
+        // Try again, as from the error panel.
+        screen->tryAgainAct(button(screen, "tryAgainBtn"));
+        stopsAt(6, 8);
         QVERIFY(m_receiver->reports.isEmpty());
         QTest::mouseClick(button(screen, "backBtn"), Qt::LeftButton);
         QCOMPARE(m_receiver->reports, (QList<QVariantMap>{{{"status", false}}}));
@@ -1060,6 +1070,46 @@ void TestWebApiFlow::lateReplyAfterBackIsHandled()
     QTRY_COMPARE_WITH_TIMEOUT(m_receiver->reports.size(), 2, 15000);
     QCOMPARE(m_receiver->reports[1], (QVariantMap{{"status", false}}));
     QTRY_VERIFY_WITH_TIMEOUT(weak.expired(), 15000);
+}
+
+void TestWebApiFlow::lateInactiveReplyAfterBackStartsNothing_data()
+{
+    // Which reply comes late, finding no session.
+    QTest::addColumn<QString>("late");
+    QTest::newRow("captcha") << "captcha";
+    QTest::newRow("one-time password") << "password";
+}
+
+void TestWebApiFlow::lateInactiveReplyAfterBackStartsNothing()
+{
+    QFETCH(QString, late);
+    if (late == "captcha") {
+        m_sim.authority().setCaptchaNeverActive(true);
+        m_sim.setOverride(Authority::captchaRoute, Override::slow(800).times(1));
+    }
+    auto screen = start();
+    QVERIFY(screen);
+    if (late == "captcha") {
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim.requestsTo(Authority::captchaRoute).size(), 1, 15000);
+    } else {
+        waitForCaptcha(screen);
+        m_sim.authority().setSessionInactive(true);
+        m_sim.setOverride(Authority::otpRoute, Override::slow(800).times(1));
+        QTest::keyClicks(screen->aadhaarNoTF, m_number);
+        QTest::keyClicks(screen->captchaTF, m_sim.authority().currentCaptcha());
+        QTest::mouseClick(button(screen, "checkBoxBtn"), Qt::LeftButton);
+        QTest::mouseClick(screen->aadhaarSubmitBtn, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim.requestsTo(Authority::otpRoute).size(), 1, 15000);
+    }
+    QVERIFY(platform::net::Session::shared().requestsInFlight() > 0);
+    QTest::mouseClick(button(screen, "backBtn"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(platform::net::Session::shared().requestsInFlight(), 0, 15000);
+    QCoreApplication::processEvents();
+    QTRY_COMPARE_WITH_TIMEOUT(platform::net::Session::shared().requestsInFlight(), 0, 15000);
+    QCOMPARE(m_sim.requestsTo(Authority::authorizeRoute).size(), 1);
+    QCOMPARE(m_receiver->reports, (QList<QVariantMap>{{{"status", false}}}));
+    if (late == "captcha")
+        QVERIFY(lastToast().isEmpty());
 }
 
 void TestWebApiFlow::tryAgainStartsANewAuthorization()

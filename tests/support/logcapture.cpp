@@ -1,5 +1,8 @@
 #include "logcapture.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
 LogCapture::LogCapture()
 {
     m_previous = orvix::platform::log::setSink([this](const QString &line) {
@@ -10,6 +13,8 @@ LogCapture::LogCapture()
         }
         m_characters += line.size();
         m_lines.append(line);
+        m_onMainThread.append(QCoreApplication::instance()
+                              && QThread::currentThread() == QCoreApplication::instance()->thread());
     });
 }
 
@@ -24,6 +29,17 @@ QStringList LogCapture::lines() const
     if (m_dropped == 0)
         return m_lines;
     return m_lines + QStringList{QStringLiteral("(log capture full: %1 more lines not kept)").arg(m_dropped)};
+}
+
+QStringList LogCapture::mainThreadLines() const
+{
+    QMutexLocker lock(&m_mutex);
+    QStringList out;
+    for (qsizetype i = 0; i < m_lines.size(); ++i) {
+        if (m_onMainThread[i])
+            out.append(m_lines[i]);
+    }
+    return out;
 }
 
 bool LogCapture::contains(const QString &text) const

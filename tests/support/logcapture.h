@@ -19,11 +19,13 @@ public:
     // The kept lines, then one line saying how many were not kept, if any.
     QStringList lines() const;
     bool contains(const QString &text) const; // any line containing text
+    QStringList mainThreadLines() const;       // the kept lines logged from the GUI thread
     QString joined() const { return lines().join(u'\n'); }
 
 private:
     mutable QMutex m_mutex;
     QStringList m_lines;
+    QList<bool> m_onMainThread;
     qsizetype m_characters = 0;
     qsizetype m_dropped = 0;
     orvix::platform::log::Sink m_previous;
