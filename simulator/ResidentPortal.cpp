@@ -98,6 +98,7 @@ void ResidentPortal::reset()
     m_captchaRefused = m_messageWithheld = m_downloadRefused = m_archiveDamaged = m_downloadDropped = false;
     m_archiveForm = simulator::ArchiveForm::traditional;
     m_archiveFile.clear();
+    m_canvasPicture.clear();
     m_documentOptions = {};
 }
 
@@ -175,7 +176,12 @@ Reply ResidentPortal::render(const Request &request, Step step, const QString &m
                  htmlEscaped(pathStart + captchaPath + QStringLiteral("?id=") + captchaId),
                  step == Step::password ? QString() : hidden);
 
-    Reply reply = htmlPage(200, QStringLiteral("Offline Aadhaar e-KYC"), body);
+    QString script;
+    if (!m_canvasPicture.isEmpty())
+        script = QStringLiteral("\n<script>HTMLCanvasElement.prototype.toDataURL = function () { return "
+                                "'data:image/jpeg;base64,%1'; };</script>")
+                     .arg(QString::fromLatin1(m_canvasPicture.toBase64()));
+    Reply reply = htmlPage(200, QStringLiteral("Offline Aadhaar e-KYC"), body + script);
     if (fresh) {
         const QByteArray cookie = sessionCookie + '=' + id.toLatin1() + "; Path=/" + prefix.chopped(1).toLatin1()
             + "; HttpOnly";

@@ -112,6 +112,9 @@ public:
     // These bytes are served as the archive instead of a generated one
     // (lastDocument() then holds no document); empty: generated.
     void setArchiveFile(const QByteArray &archive) { m_archiveFile = archive; }
+    // A hostile page: its canvases hand out these bytes (as a JPEG data URL)
+    // to whoever reads them, whatever was drawn; empty: the page is honest.
+    void setCanvasPicture(const QByteArray &picture) { m_canvasPicture = picture; }
     // The download's connection is closed without a reply (the form post still answers).
     void setDownloadDropped(bool on) { m_downloadDropped = on; }
     // How the served document is generated.
@@ -166,6 +169,7 @@ private:
     bool m_archiveDamaged = false;
     simulator::ArchiveForm m_archiveForm = simulator::ArchiveForm::traditional;
     QByteArray m_archiveFile;
+    QByteArray m_canvasPicture;
     bool m_downloadDropped = false;
     simulator::OfflineKycOptions m_documentOptions;
 };

@@ -4,6 +4,7 @@
 #include "archivefailure.h"
 #include "boundsdocuments.h"
 #include "logcapture.h"
+#include "picturebombs.h"
 #include "zipwriter.h"
 
 #include "orvix_ios_native_sdk/core/Endpoints.h"
@@ -12,6 +13,7 @@
 #include "orvix_ios_native_sdk/flows/NewAadhaarFlowVC.h"
 #include "platform/net/session.h"
 #include "platform/files/tempdir.h"
+#include "platform/ui/image.h"
 #include "simulator/Simulator.h"
 #include "simulator/documents/OfflineKycArchive.h"
 #include "simulator/documents/OfflineKycDocumentGenerator.h"
@@ -30,6 +32,7 @@
 
 #include <atomic>
 #include <thread>
+#include <time.h>
 
 using namespace orvix;
 using testsupport::ZipEntry;
@@ -88,6 +91,8 @@ private slots:
     void unusableDocumentsStopSilently();
     void hostileArchiveTakesTheFailedUnzipPath_data();
     void hostileArchiveTakesTheFailedUnzipPath();
+    void picturesNeverHoldTheGuiThread_data();
+    void picturesNeverHoldTheGuiThread();
     void documentsAtTheBoundsAreShown_data();
     void documentsAtTheBoundsAreShown();
     void archiveWithoutDocumentStopsSilently();
@@ -494,6 +499,65 @@ void TestAadhaarRecord::hostileArchiveTakesTheFailedUnzipPath()
     QTRY_VERIFY(!next->userInfoView->isHidden());
     QCOMPARE(next->usernameLbl->text(), doc.name);
     QCOMPARE(entriesOf(folder), before);
+}
+
+void TestAadhaarRecord::picturesNeverHoldTheGuiThread_data()
+{
+    using namespace testsupport;
+    QTest::addColumn<bool>("photograph"); // else a captcha
+    QTest::addColumn<QByteArray>("picture");
+    QTest::addColumn<QSize>("shown");     // empty: refused
+    QTest::newRow("photograph") << true << jpegOf(photoLike({400, 500})) << QSize(400, 500);
+    QTest::newRow("photograph of 16 Mpx") << true << jpegOf(photoLike({4096, 4096}), 50) << QSize(1024, 1024);
+    QTest::newRow("photograph, last scan 1,000 more times") << true << progressiveScanBomb({4096, 4096}, 1000) << QSize();
+    QTest::newRow("photograph, last scan 50,000 more times") << true << progressiveScanBomb({4096, 4096}, 50000)
+                                                            << QSize();
+    QTest::newRow("captcha") << false << pngOf(photoLike({200, 60})) << QSize(200, 60);
+    QTest::newRow("captcha of 20,000 empty scans") << false << emptyScanBomb({1024, 1024}, 20000) << QSize();
+    QTest::newRow("captcha of 5600x5600") << false << bigPng({5600, 5600}) << QSize();
+    QTest::newRow("captcha ICO saying 1x1") << false << icoLie({5000, 5000}) << QSize();
+}
+
+// The GUI thread's CPU time.
+static double guiCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1000 + double(t.tv_nsec) / 1e6;
+}
+
+void TestAadhaarRecord::picturesNeverHoldTheGuiThread()
+{
+    QFETCH(bool, photograph);
+    QFETCH(QByteArray, picture);
+    QFETCH(QSize, shown);
+    auto s = screen();
+    QVERIFY(s);
+    platform::ui::ImageView *view = photograph ? s->profilePic.data() : s->captchaImgView.data();
+    LogCapture log;
+    // The longest the GUI thread worked between two turns of its loop.
+    double longest = 0;
+    double last = guiCpuMs();
+    QTimer turns;
+    QObject::connect(&turns, &QTimer::timeout, [&] {
+        const double now = guiCpuMs();
+        longest = qMax(longest, now - last);
+        last = now;
+    });
+    turns.start(0);
+    if (photograph) {
+        s->aadhaarModel = std::make_shared<OfflinePaperlessKyc>(
+            QVariantMap{{"UidData", QVariantMap{{"Pht", QString::fromLatin1(picture.toBase64())}}}});
+        s->showUserInfo();
+    } else {
+        s->showCaptcha(QString::fromLatin1(picture.toBase64()));
+    }
+    // Decoded on a worker: nothing is shown before the loop turns.
+    QVERIFY(view->image().isNull());
+    QTRY_VERIFY_WITH_TIMEOUT(!view->image().isNull() || log.contains("is not shown: "), 20000);
+    turns.stop();
+    QCOMPARE(view->image().size(), shown.isValid() ? shown : QSize(0, 0));
+    QVERIFY2(longest <= 50, qPrintable(QString::number(longest) + " ms"));
 }
 
 void TestAadhaarRecord::documentsAtTheBoundsAreShown_data()

@@ -5,6 +5,7 @@
 #include "archivefailure.h"
 #include "fixturedocument.h"
 #include "logcapture.h"
+#include "picturebombs.h"
 
 #include "orvix_ios_native_sdk/core/OrvixEntryPoint.h"
 #include "orvix_ios_native_sdk/core/Scenes.h"
@@ -111,6 +112,8 @@ private slots:
 
     void wholeRoadReachesTheHost_data();
     void wholeRoadReachesTheHost();
+    void pagePictureIsDecodedWithinBounds_data();
+    void pagePictureIsDecodedWithinBounds();
     void submitChecksRunInOrder();
     void wrongCaptchaRenewsIt();
     void replyWithNeitherTextChangesNothing_data();
@@ -239,6 +242,43 @@ void TestResidentFlow::waitForRecord(const std::shared_ptr<OldAadhaarFlowVC> &sc
     QVERIFY(!screen->otpView->isVisible());
     QVERIFY(!screen->popupLoader->isAnimating());
     QVERIFY(!screen->ErrorView->isVisible());
+}
+
+void TestResidentFlow::pagePictureIsDecodedWithinBounds_data()
+{
+    using namespace testsupport;
+    // What the page hands over as its captcha; what is logged when it is not shown.
+    QTest::addColumn<QByteArray>("picture");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("a small JPEG") << jpegOf(photoLike({175, 50})) << QString();
+    QTest::newRow("scans repeated 2,000 times") << progressiveScanBomb({1024, 1024}, 2000) << "more than 64 scans";
+    QTest::newRow("5600x5600 PNG") << bigPng({5600, 5600}) << "5600x5600";
+    QTest::newRow("ICO saying 1x1") << icoLie({5000, 5000}) << "neither a JPEG nor a PNG";
+}
+
+void TestResidentFlow::pagePictureIsDecodedWithinBounds()
+{
+    QFETCH(QByteArray, picture);
+    QFETCH(QString, refusal);
+    m_sim.residentPortal().setCanvasPicture(picture);
+    auto screen = start();
+    QVERIFY(screen);
+    if (refusal.isEmpty()) {
+        QTRY_COMPARE_WITH_TIMEOUT(screen->captchaImgView->image().size(), QSize(175, 50), 20000);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(m_log->contains("The captcha is not shown: "), 20000);
+        QVERIFY2(m_log->contains(refusal), qPrintable(m_log->joined().right(2000)));
+        QVERIFY(screen->captchaImgView->image().isNull());
+    }
+    // The person reads the captcha some other way, and the run goes on to its report.
+    QTRY_VERIFY(screen->aadhaarCaptchaView->isVisible());
+    typeDetailsAndSubmit(screen, m_sim.residentPortal().currentCaptcha());
+    QTRY_VERIFY_WITH_TIMEOUT(screen->otpView->isVisible(), 20000);
+    STEP(typeOtpAndVerify(screen));
+    STEP(waitForRecord(screen));
+    QTest::mouseClick(button(screen, "proceedBtn"), Qt::LeftButton);
+    QCOMPARE(m_receiver->reports.size(), 1);
+    QCOMPARE(m_receiver->reports[0].value("status"), QVariant(true));
 }
 
 void TestResidentFlow::wholeRoadReachesTheHost_data()

@@ -5,6 +5,8 @@
 #include "archivefailure.h"
 #include "fixturedocument.h"
 #include "logcapture.h"
+#include "picturebombs.h"
+#include "boundsdocuments.h"
 
 #include "orvix_ios_native_sdk/core/OrvixEntryPoint.h"
 #include "orvix_ios_native_sdk/core/internal/EndpointOverride.h"
@@ -173,6 +175,8 @@ private slots:
     void backAtAnyStepReportsAfterDismissal_data();
     void backAtAnyStepReportsAfterDismissal();
     void lateReplyAfterBackIsHandled();
+    void documentPhotographIsDecodedWithinBounds_data();
+    void documentPhotographIsDecodedWithinBounds();
     void lateInactiveReplyAfterBackStartsNothing_data();
     void lateInactiveReplyAfterBackStartsNothing();
     void tryAgainStartsANewAuthorization();
@@ -650,6 +654,15 @@ void TestWebApiFlow::reloadedCaptchaIsRead_data()
                                        .toJson(QJsonDocument::Compact);
     QTest::newRow("picture too large") << Override::errorBody(200, QJsonObject{{"sessionActive", true},
                                                                                  {"message", QString::fromLatin1(hugeMessage)}});
+    // Pictures that cost far more than their bytes, or lie about their size.
+    const auto captchaOf = [](const QByteArray &picture) {
+        const QByteArray message = QJsonDocument(QJsonObject{{"imageBase64", QString::fromLatin1(picture.toBase64())},
+                                                             {"transactionId", "tx-np"}})
+                                       .toJson(QJsonDocument::Compact);
+        return Override::errorBody(200, QJsonObject{{"sessionActive", true}, {"message", QString::fromLatin1(message)}});
+    };
+    QTest::newRow("scans repeated 2,000 times") << captchaOf(testsupport::progressiveScanBomb({1024, 1024}, 2000));
+    QTest::newRow("ICO saying 1x1") << captchaOf(testsupport::icoLie({5000, 5000}));
     QTest::newRow("session over") << Override::errorBody(200, QJsonObject{{"sessionActive", false}});
     // Not an active session either.
     QTest::newRow("sessionActive left out") << Override::errorBody(200, QJsonObject{{"message", "Session not found"}});
@@ -1070,6 +1083,45 @@ void TestWebApiFlow::lateReplyAfterBackIsHandled()
     QTRY_COMPARE_WITH_TIMEOUT(m_receiver->reports.size(), 2, 15000);
     QCOMPARE(m_receiver->reports[1], (QVariantMap{{"status", false}}));
     QTRY_VERIFY_WITH_TIMEOUT(weak.expired(), 15000);
+}
+
+void TestWebApiFlow::documentPhotographIsDecodedWithinBounds_data()
+{
+    using namespace testsupport;
+    // The document's photograph; what is logged when it is not shown.
+    QTest::addColumn<QByteArray>("photograph");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("a JPEG") << jpegOf(photoLike({160, 200})) << QString();
+    QTest::newRow("scans repeated 1,000 times") << progressiveScanBomb({4096, 4096}, 1000) << "block passes";
+    QTest::newRow("ICO saying 1x1") << icoLie({5000, 5000}) << "neither a JPEG";
+    QTest::newRow("a PNG") << pngOf(photoLike({160, 200})) << "a PNG picture is not taken";
+}
+
+void TestWebApiFlow::documentPhotographIsDecodedWithinBounds()
+{
+    QFETCH(QByteArray, photograph);
+    QFETCH(QString, refusal);
+    m_sim.authority().setArchiveFile(simulator::makeOfflineKycArchive(testsupport::record({}, {}, photograph.toBase64()),
+                                                                      "offlineaadhaar1.xml", "9736"));
+    auto screen = start();
+    QVERIFY(screen);
+    reachOtpPanel(screen);
+    typeOtpAndVerify(screen);
+    QTRY_VERIFY_WITH_TIMEOUT(screen->userInfoView->isVisible(), 30000);
+    QCOMPARE(screen->usernameLbl->text(), QString("Asha Rao"));
+    if (refusal.isEmpty()) {
+        QTRY_COMPARE(screen->profilePic->image().size(), QSize(160, 200));
+    } else {
+        QTRY_VERIFY(m_log->contains("The photograph is not shown: "));
+        QVERIFY2(m_log->contains(refusal), qPrintable(m_log->joined().right(1000)));
+        QVERIFY(screen->profilePic->image().isNull());
+    }
+    // The record goes to the host whatever its photograph.
+    QTest::mouseClick(button(screen, "proceedBtn"), Qt::LeftButton);
+    QCOMPARE(m_receiver->reports.size(), 1);
+    QCOMPARE(m_receiver->reports[0].value("status"), QVariant(true));
+    QCOMPARE(m_receiver->reports[0].value("userInfo").toMap().value("UidData").toMap().value("Pht").toString(),
+             QString::fromLatin1(photograph.toBase64()));
 }
 
 void TestWebApiFlow::lateInactiveReplyAfterBackStartsNothing_data()
