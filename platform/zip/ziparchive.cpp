@@ -644,7 +644,7 @@ bool stageEntries(const QString &path, const QByteArray &bytes, const QByteArray
 }
 
 // Everything was read in full: the files go into place, through the held
-// destination, only while it still stands where it stood.
+// destination, and stay only when it still stands where it stood.
 bool moveIntoPlace(const QString &destination, const QString &root, const std::vector<Planned> &plan,
                    const Options &options, Extraction &run, UnzipError *error)
 {
@@ -652,8 +652,6 @@ bool moveIntoPlace(const QString &destination, const QString &root, const std::v
         return fail(error, UnzipFailure::fileAccess,
                     QStringLiteral("The destination %1 was moved or replaced during the extraction").arg(destination));
     };
-    if (!standsAt(root, run.root()))
-        return moved();
     for (auto &s : run.staged) {
         const Fd folder = run.openFolders(s.folder, s.folder.size(), false, nullptr);
         if (!folder.valid() || ::renameat(folder.get(), s.temp.constData(), folder.get(), s.target.constData()) != 0)
@@ -663,7 +661,8 @@ bool moveIntoPlace(const QString &destination, const QString &root, const std::v
                                  errnoText(errno)));
         s.moved = true;
     }
-    // Checked again: a swap during the moves takes them back as well.
+    // Checked once all are in place, so a swap at any time before takes
+    // them back.
     if (!standsAt(root, run.root()))
         return moved();
     if (options.preserveAttributes) {
