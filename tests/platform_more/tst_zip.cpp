@@ -145,9 +145,11 @@ struct Parts {
 
 // The directory with ZIP64 end records whose record takes `recordBytes`,
 // then a plain end record that is sound as well (so libarchive reads the
-// same directory whichever it takes) and a comment of `commentBytes`.
-QByteArray zip64Framed(const Parts &parts, int recordBytes, int commentBytes)
+// same directory whichever it takes), placed `endAt` bytes into the final
+// 16 KiB libarchive searches by the archive's comment (-1: no comment).
+QByteArray zip64Framed(const Parts &parts, int recordBytes, int endAt = -1)
 {
+    const int commentBytes = endAt < 0 ? 0 : 16 * 1024 - 22 - endAt;
     const QByteArray d = parts.directory();
     const quint64 local = quint64(parts.local.size());
     const QByteArray ends = zip64EndRecords(quint64(parts.records.size()), quint64(d.size()), local, local + d.size());
@@ -160,13 +162,6 @@ QByteArray zip64Framed(const Parts &parts, int recordBytes, int commentBytes)
     qToLittleEndian<quint32>(quint32(local), end.data() + 16);
     qToLittleEndian<quint16>(quint16(commentBytes), end.data() + 20);
     return parts.local + d + record + ends.mid(56, 20) + end + QByteArray(commentBytes, 'c');
-}
-
-// The end record `offset` bytes into the final 16 KiB libarchive searches,
-// by the length of the archive's comment.
-int commentPlacingEndAt(int offset)
-{
-    return 16 * 1024 - 22 - offset;
 }
 
 // Every header's "names are UTF-8" flag set or cleared.
@@ -194,11 +189,11 @@ QStringList chain(int depth, const QString &leaf = {})
     return out;
 }
 
-QList<ZipEntry> numbered(int count, const QString &prefix = QStringLiteral("e"))
+QList<ZipEntry> numbered(int count)
 {
     QList<ZipEntry> out;
     for (int i = 0; i < count; ++i)
-        out.append(ZipEntry{prefix + QString::number(i), QByteArray::number(i)});
+        out.append(ZipEntry{QStringLiteral("e%1").arg(i), QByteArray::number(i)});
     return out;
 }
 
@@ -534,10 +529,10 @@ private slots:
         // the walk must not read the directory they point at either.
         const Parts parts(makeZip({document, file(QStringLiteral("d/photo.bin"), randomBytes(3000))}));
         QTest::newRow("ZIP64 locator one byte before libarchive's window")
-            << zip64Framed(parts, 56, commentPlacingEndAt(19)) << UnzipFailure::damaged
+            << zip64Framed(parts, 56, 19) << UnzipFailure::damaged
             << "a ZIP64 locator at the edge of the end record's window";
         QTest::newRow("ZIP64 end record of 16,385 bytes")
-            << zip64Framed(parts, 16385, 0) << UnzipFailure::damaged
+            << zip64Framed(parts, 16385) << UnzipFailure::damaged
             << "a ZIP64 end of central directory record of a wrong size";
     }
 
@@ -583,8 +578,8 @@ private slots:
         const Parts parts(makeZip({document, file(QStringLiteral("d/photo.bin"), randomBytes(3000))}));
         const QStringList two{"d", "d/photo.bin", "offline.xml"};
         QTest::newRow("ZIP64 locator at the first byte of libarchive's window")
-            << zip64Framed(parts, 56, commentPlacingEndAt(20)) << two;
-        QTest::newRow("ZIP64 end record of 16,384 bytes") << zip64Framed(parts, 16384, 0) << two;
+            << zip64Framed(parts, 56, 20) << two;
+        QTest::newRow("ZIP64 end record of 16,384 bytes") << zip64Framed(parts, 16384) << two;
 
         // The names as 7-Zip and Info-ZIP mark them, unmarked, and in a DOS
         // code page (no UTF-8 form at all: taken byte for byte).
