@@ -1,11 +1,12 @@
 #include "platform/zip/ziparchive.h"
 #include "platform/zip/internal/centraldirectory.h"
+#include "platform/zip/internal/extraction.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRandomGenerator>
 #include <QStringList>
-#include <QTemporaryFile>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -13,6 +14,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -103,11 +106,50 @@ Reader openReader(const QByteArray &bytes, const QByteArray &password, QString *
     return a;
 }
 
+// libarchive converts names between the archive's character set and the
+// locale's: under "C" a UTF-8 name has no form at all and the entry fails.
+// Reading under a UTF-8 locale, on this thread only and while the readers
+// live, keeps every name whole.
+class Utf8Names {
+public:
+    Utf8Names()
+    {
+        if (std::strcmp(::nl_langinfo(CODESET), "UTF-8") == 0)
+            return;
+        const locale_t base = ::duplocale(::uselocale(locale_t(nullptr)));
+        if (!base)
+            return;
+        m_locale = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", base);
+        if (!m_locale) {
+            ::freelocale(base);
+            return;
+        }
+        m_previous = ::uselocale(m_locale);
+    }
+    ~Utf8Names()
+    {
+        if (!m_locale)
+            return;
+        ::uselocale(m_previous);
+        ::freelocale(m_locale);
+    }
+    Utf8Names(const Utf8Names &) = delete;
+    Utf8Names &operator=(const Utf8Names &) = delete;
+
+private:
+    locale_t m_locale = nullptr;
+    locale_t m_previous = nullptr;
+};
+
 struct Planned {
     QString name;       // as stored, for messages
     QStringList parts;  // the cleaned relative path
     bool isDirectory = false;
     std::optional<time_t> mtime;
+
+    // The folders the entry needs: all its parts for a folder, all but the
+    // last for a file.
+    qsizetype folderParts() const { return isDirectory ? parts.size() : parts.size() - 1; }
 };
 
 // The entry name as path parts below the destination; nullopt (and why) when
@@ -138,7 +180,85 @@ std::optional<QStringList> cleanPath(const QString &name, bool *isDirectory, QSt
     return parts;
 }
 
-// One extraction: what it created, so a failure can take it back.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() { reset(); }
+    Fd(Fd &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    Fd &operator=(Fd &&other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            m_fd = std::exchange(other.m_fd, -1);
+        }
+        return *this;
+    }
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    void reset()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd;
+};
+
+Fd openFolderAt(int at, const QString &name)
+{
+    return Fd(::openat(at, QFile::encodeName(name).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+bool sameFile(int a, int b)
+{
+    struct stat sa {}, sb {};
+    return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Creates the missing folders of the caller's destination (mode 0700),
+// following links on the way: that path is the caller's.
+bool makeDestination(const QString &absolute, QStringList *created, QString *why)
+{
+    QString path;
+    for (const QString &part : absolute.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        path += QLatin1Char('/') + part;
+        const QByteArray native = QFile::encodeName(path);
+        struct stat st {};
+        if (::stat(native.constData(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode)) {
+                *why = QStringLiteral("needs a folder where the file %1 is").arg(path);
+                return false;
+            }
+            continue;
+        }
+        if (errno != ENOENT || ::mkdir(native.constData(), 0700) != 0) {
+            *why = QStringLiteral("cannot create the folder %1: %2").arg(path, errnoText(errno));
+            return false;
+        }
+        *created << path;
+    }
+    return true;
+}
+
+// The folder at `canonical` (a path without links), opened part by part
+// without following a link: the very folder `held` is, or not.
+bool standsAt(const QString &canonical, int held)
+{
+    Fd folder(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (const QString &part : canonical.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (!folder.valid())
+            return false;
+        folder = openFolderAt(folder.get(), part);
+    }
+    return folder.valid() && sameFile(folder.get(), held);
+}
+
+// One extraction below the destination folder, held open from start to
+// end: every folder is made, every file written, moved and removed through
+// it, so a link put in the way is never followed and a failure takes back
+// what it made wherever the folder went.
 class Extraction {
 public:
     ~Extraction()
@@ -146,64 +266,107 @@ public:
         if (done)
             return;
         // Files already moved into place go as well: a failure leaves nothing written.
-        for (const auto &s : staged)
-            ::unlink(QFile::encodeName(s.moved ? s.target : s.temp).constData());
-        for (auto it = createdDirs.crbegin(); it != createdDirs.crend(); ++it)
+        for (const Staged &s : staged) {
+            const Fd folder = openFolders(s.folder, s.folder.size(), false, nullptr);
+            if (folder.valid())
+                ::unlinkat(folder.get(), (s.moved ? s.target : s.temp).constData(), 0);
+        }
+        for (auto it = createdDirs.crbegin(); it != createdDirs.crend(); ++it) {
+            const Fd parent = openFolders(*it, it->size() - 1, false, nullptr);
+            if (parent.valid())
+                ::unlinkat(parent.get(), QFile::encodeName(it->last()).constData(), AT_REMOVEDIR); // only when empty
+        }
+        for (auto it = destinationDirs.crbegin(); it != destinationDirs.crend(); ++it)
             ::rmdir(QFile::encodeName(*it).constData()); // only when still empty
     }
 
-    // Creates the missing folders of `path` (mode 0700). With `checkExisting`
-    // an existing part must be a real folder, not a link or a file.
-    bool makeDirs(const QString &base, const QStringList &parts, qsizetype count, bool checkExisting,
-                  QString *why)
+    void hold(Fd root) { m_root = std::move(root); }
+    int root() const { return m_root.get(); }
+
+    // The folder of the first `count` parts below the destination, opened
+    // part by part without following a link; with `create`, missing ones
+    // are made (mode 0700). Invalid, with why, when a part is a link or a
+    // file or cannot be made.
+    Fd openFolders(const QStringList &parts, qsizetype count, bool create, QString *why) const
     {
-        QString path = base;
-        for (qsizetype i = 0; i < count; ++i) {
-            path += QLatin1Char('/') + parts.at(i);
-            const QByteArray native = QFile::encodeName(path);
-            struct stat st {};
-            const int rc = checkExisting ? ::lstat(native.constData(), &st) : ::stat(native.constData(), &st);
-            if (rc == 0) {
-                if (S_ISLNK(st.st_mode)) {
+        Fd folder(::dup(m_root.get()));
+        for (qsizetype i = 0; i < count && folder.valid(); ++i) {
+            const QByteArray name = QFile::encodeName(parts.at(i));
+            Fd next(::openat(folder.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!next.valid() && errno == ENOENT && create) {
+                if (::mkdirat(folder.get(), name.constData(), 0700) == 0) {
+                    createdDirs.push_back(parts.mid(0, i + 1));
+                    next = Fd(::openat(folder.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                }
+            }
+            if (!next.valid() && why) {
+                const int code = errno;
+                const QString path = parts.mid(0, i + 1).join(QLatin1Char('/'));
+                struct stat st {};
+                if (::fstatat(folder.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
                     *why = QStringLiteral("would pass through the link %1").arg(path);
-                    return false;
-                }
-                if (!S_ISDIR(st.st_mode)) {
+                else if (::fstatat(folder.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
                     *why = QStringLiteral("needs a folder where the file %1 is").arg(path);
-                    return false;
-                }
-                continue;
+                else
+                    *why = QStringLiteral("cannot create the folder %1: %2").arg(path, errnoText(code));
             }
-            if (errno != ENOENT || ::mkdir(native.constData(), 0700) != 0) {
-                *why = QStringLiteral("cannot create the folder %1: %2").arg(path, errnoText(errno));
-                return false;
-            }
-            createdDirs << path;
+            folder = std::move(next);
         }
-        return true;
+        return folder;
     }
 
     struct Staged {
-        QString temp;
-        QString target;
-        std::optional<time_t> mtime;
+        QStringList folder;  // below the destination
+        QByteArray temp;     // names inside that folder
+        QByteArray target;
         bool moved = false;
     };
     std::vector<Staged> staged;
-    QStringList createdDirs;
+    mutable std::vector<QStringList> createdDirs; // below the destination, in the order made
+    QStringList destinationDirs;                  // the destination's own, by path
     bool done = false;
+
+private:
+    Fd m_root;
 };
 
-void setModificationTime(const QString &path, time_t mtime)
+bool writeAll(int fd, const char *data, size_t size)
 {
-    struct timespec times[2];
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+// A new file of mode 0600 under a random name inside `folder`.
+Fd createTemporary(int folder, QByteArray *name)
+{
+    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *name = QByteArrayLiteral(".orvix-unzip-");
+        for (int i = 0; i < 8; ++i)
+            *name += letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))];
+        Fd fd(::openat(folder, name->constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (fd.valid() || errno != EEXIST)
+            return fd;
+    }
+    return Fd();
+}
+
+struct timespec *modificationTimes(time_t mtime, struct timespec (&times)[2])
+{
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_sec = mtime;
     times[1].tv_nsec = 0;
-    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW);
+    return times;
 }
-
 
 QString nameOf(archive_entry *entry)
 {
@@ -280,14 +443,13 @@ private:
     QHash<std::pair<int, QString>, int> m_children;
 };
 
-} // namespace
 
-bool unzipFileAtPath(const QString &path, const QString &destination, bool preserveAttributes, bool overwrite,
-                     const std::optional<QString> &password, UnzipError *error, qint64 maxTotalBytes,
-                     int maxEntries)
+// The archive's bytes and its directory as the walk reads them, before
+// libarchive reads anything: the size, the entry count, each name's length
+// and depth and each entry's type are bounded or checked here, in one pass.
+bool readDirectory(const QString &path, int maxEntries, QByteArray *bytes, internal::Directory *directory,
+                   UnzipError *error)
 {
-    if (destination.isEmpty())
-        return fail(error, UnzipFailure::fileAccess, QStringLiteral("No destination folder given"));
     const QFileInfo archiveInfo(path);
     if (!archiveInfo.exists())
         return fail(error, UnzipFailure::fileAccess, QStringLiteral("The archive %1 does not exist").arg(path));
@@ -295,103 +457,114 @@ bool unzipFileAtPath(const QString &path, const QString &destination, bool prese
         return fail(error, UnzipFailure::fileAccess, QStringLiteral("The archive %1 is not a file").arg(path));
     if (archiveInfo.size() == 0)
         return fail(error, UnzipFailure::damaged, QStringLiteral("The archive %1 is empty").arg(path));
-    if (archiveInfo.size() > kMaxArchiveBytes)
+    const auto tooLarge = [&] {
         return fail(error, UnzipFailure::unsafeEntry,
                     QStringLiteral("The archive %1 is larger than the allowed %2 bytes").arg(path).arg(kMaxArchiveBytes));
-    const QByteArray passwordBytes = password ? password->toUtf8() : QByteArray();
-
-    // The directory as read here, before libarchive reads any entry: its
-    // count is bounded, its types are checked (libarchive hands a FIFO over
-    // as a regular file), and libarchive must list the same names in the
-    // same order.
-    QByteArray bytes;
+    };
+    if (archiveInfo.size() > kMaxArchiveBytes)
+        return tooLarge();
     {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
             return fail(error, UnzipFailure::fileAccess,
                         QStringLiteral("Cannot open the archive %1: %2").arg(path, file.errorString()));
-        bytes = file.read(qMin(file.size(), kMaxArchiveBytes) + 1);
+        *bytes = file.read(qMin(file.size(), kMaxArchiveBytes) + 1);
     }
-    if (bytes.size() > kMaxArchiveBytes) // grew since it was measured
-        return fail(error, UnzipFailure::unsafeEntry,
-                    QStringLiteral("The archive %1 is larger than the allowed %2 bytes").arg(path).arg(kMaxArchiveBytes));
-    const internal::Directory directory = internal::walkCentralDirectory(bytes, maxEntries);
-    if (directory.failure == internal::WalkFailure::tooManyEntries)
+    if (bytes->size() > kMaxArchiveBytes) // grew since it was measured
+        return tooLarge();
+    *directory = internal::walkCentralDirectory(*bytes, maxEntries, kMaxNameBytes, kMaxDepth);
+    switch (directory->failure) {
+    case internal::WalkFailure::none:
+        break;
+    case internal::WalkFailure::tooManyEntries:
         return fail(error, UnzipFailure::unsafeEntry,
                     QStringLiteral("The archive %1 holds more than the allowed %2 entries: %3")
                         .arg(path)
                         .arg(maxEntries)
-                        .arg(directory.why));
-    if (directory.failure != internal::WalkFailure::none)
-        return fail(error, UnzipFailure::damaged, QStringLiteral("The archive %1 cannot be read: %2").arg(path, directory.why));
-    for (const internal::DirectoryEntry &entry : directory.entries) {
+                        .arg(directory->why));
+    case internal::WalkFailure::entryBeyondBounds:
+        return fail(error, UnzipFailure::unsafeEntry,
+                    QStringLiteral("The archive %1 holds an entry beyond the bounds: %2").arg(path, directory->why));
+    case internal::WalkFailure::damaged:
+        return fail(error, UnzipFailure::damaged, QStringLiteral("The archive %1 cannot be read: %2").arg(path, directory->why));
+    }
+    // libarchive hands a FIFO over as a regular file.
+    for (const internal::DirectoryEntry &entry : directory->entries) {
         if (entry.isSpecial())
             return fail(error, UnzipFailure::unsafeEntry,
                         QStringLiteral("The entry \"%1\" is not a file or a folder").arg(QString::fromUtf8(entry.name)));
     }
-    const auto disagrees = [&](qsizetype index, archive_entry *entry) {
-        if (index >= qsizetype(directory.entries.size()))
-            return true;
-        // libarchive turns the backslashes of DOS-made names into slashes.
-        const auto same = [](QByteArray stored, const char *given) {
-            return given && stored.replace('\\', '/') == QByteArray(given).replace('\\', '/');
-        };
-        const QByteArray &name = directory.entries[size_t(index)].name;
-        return !same(name, archive_entry_pathname(entry)) && !same(name, archive_entry_pathname_utf8(entry));
-    };
+    return true;
+}
 
-    // First pass: every entry is checked before anything is written.
-    std::vector<Planned> plan;
-    {
-        NameTree names;
-        QString why;
-        Reader a = openReader(bytes, passwordBytes, &why);
-        if (!a)
-            return fail(error, UnzipFailure::damaged, QStringLiteral("Cannot open the archive %1: %2").arg(path, why));
-        archive_entry *entry = nullptr;
-        for (;;) {
-            const int r = archive_read_next_header(a.get(), &entry);
-            if (r == ARCHIVE_EOF)
-                break;
-            if (r != ARCHIVE_OK)
-                return fail(error, classify(a.get()),
-                            QStringLiteral("The archive %1 cannot be read after %2 entries: %3")
-                                .arg(path)
-                                .arg(plan.size())
-                                .arg(libraryText(a.get())));
-            if (qsizetype(plan.size()) >= maxEntries)
-                return fail(error, UnzipFailure::unsafeEntry,
-                            QStringLiteral("The archive %1 holds more than the allowed %2 entries").arg(path).arg(maxEntries));
-            if (disagrees(qsizetype(plan.size()), entry))
-                return fail(error, UnzipFailure::damaged,
-                            QStringLiteral("The archive %1 lists entries otherwise than its central directory").arg(path));
-            auto planned = planEntry(entry, &why);
-            if (!planned)
-                return fail(error, UnzipFailure::unsafeEntry, why);
-            const QString clash = names.add(*planned);
-            if (!clash.isEmpty())
-                return fail(error, UnzipFailure::damaged, clash);
-            plan.push_back(std::move(*planned));
-        }
-        if (plan.size() != directory.entries.size())
+// Whether libarchive's entry is the directory's record at `index`: the
+// stored name in either of libarchive's forms (a name that is not UTF-8 has
+// no UTF-8 form), the backslashes of DOS-made names turned into slashes.
+bool listedAt(const internal::Directory &directory, qsizetype index, archive_entry *entry)
+{
+    if (index >= qsizetype(directory.entries.size()))
+        return false;
+    const auto same = [](QByteArray stored, const char *given) {
+        return given && stored.replace('\\', '/') == QByteArray(given).replace('\\', '/');
+    };
+    const QByteArray &name = directory.entries[size_t(index)].name;
+    return same(name, archive_entry_pathname(entry)) || same(name, archive_entry_pathname_utf8(entry));
+}
+
+// First pass: every entry is checked before anything is written.
+bool planEntries(const QString &path, const QByteArray &bytes, const QByteArray &password,
+                 const internal::Directory &directory, int maxEntries, std::vector<Planned> *plan, UnzipError *error)
+{
+    NameTree names;
+    QString why;
+    Reader a = openReader(bytes, password, &why);
+    if (!a)
+        return fail(error, UnzipFailure::damaged, QStringLiteral("Cannot open the archive %1: %2").arg(path, why));
+    archive_entry *entry = nullptr;
+    for (;;) {
+        const int r = archive_read_next_header(a.get(), &entry);
+        if (r == ARCHIVE_EOF)
+            break;
+        if (r != ARCHIVE_OK)
+            return fail(error, classify(a.get()),
+                        QStringLiteral("The archive %1 cannot be read after %2 entries: %3")
+                            .arg(path)
+                            .arg(plan->size())
+                            .arg(libraryText(a.get())));
+        if (qsizetype(plan->size()) >= maxEntries)
+            return fail(error, UnzipFailure::unsafeEntry,
+                        QStringLiteral("The archive %1 holds more than the allowed %2 entries").arg(path).arg(maxEntries));
+        if (!listedAt(directory, qsizetype(plan->size()), entry))
             return fail(error, UnzipFailure::damaged,
                         QStringLiteral("The archive %1 lists entries otherwise than its central directory").arg(path));
+        auto planned = planEntry(entry, &why);
+        if (!planned)
+            return fail(error, UnzipFailure::unsafeEntry, why);
+        const QString clash = names.add(*planned);
+        if (!clash.isEmpty())
+            return fail(error, UnzipFailure::damaged, clash);
+        plan->push_back(std::move(*planned));
     }
+    if (plan->size() != directory.entries.size())
+        return fail(error, UnzipFailure::damaged,
+                    QStringLiteral("The archive %1 lists entries otherwise than its central directory").arg(path));
+    return true;
+}
 
-    Extraction run;
+struct Options {
+    bool preserveAttributes = false;
+    bool overwrite = true;
+    qint64 maxTotalBytes = kMaxExtractedBytes;
+    const internal::AfterStaging *afterStaging = nullptr;
+};
+
+// Second pass: the data, staged under temporary names through the held
+// destination.
+bool stageEntries(const QString &path, const QByteArray &bytes, const QByteArray &password,
+                  const std::vector<Planned> &plan, const Options &options, Extraction &run, UnzipError *error)
+{
     QString why;
-    const QString absoluteDestination = QFileInfo(destination).absoluteFilePath();
-    const QStringList destinationParts = absoluteDestination.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    // The destination itself is the caller's: links on the way to it are fine.
-    if (!run.makeDirs(QString(), destinationParts, destinationParts.size(), false, &why))
-        return fail(error, UnzipFailure::fileAccess,
-                    QStringLiteral("The destination %1 cannot be used: %2").arg(destination, why));
-    const QString root = QFileInfo(absoluteDestination).canonicalFilePath();
-    if (root.isEmpty())
-        return fail(error, UnzipFailure::fileAccess, QStringLiteral("The destination %1 cannot be used").arg(destination));
-
-    // Second pass: the data, staged under temporary names.
-    Reader a = openReader(bytes, passwordBytes, &why);
+    Reader a = openReader(bytes, password, &why);
     if (!a)
         return fail(error, UnzipFailure::damaged, QStringLiteral("Cannot open the archive %1: %2").arg(path, why));
     const auto readFailure = [&](const Planned &entry) {
@@ -399,7 +572,6 @@ bool unzipFileAtPath(const QString &path, const QString &destination, bool prese
                     QStringLiteral("The entry \"%1\" cannot be read: %2").arg(entry.name, libraryText(a.get())));
     };
     qint64 written = 0;
-    QList<std::pair<QString, time_t>> directoryTimes;
     archive_entry *header = nullptr;
     for (const Planned &entry : plan) {
         if (archive_read_next_header(a.get(), &header) != ARCHIVE_OK)
@@ -410,31 +582,28 @@ bool unzipFileAtPath(const QString &path, const QString &destination, bool prese
             return fail(error, UnzipFailure::damaged,
                         QStringLiteral("The archive %1 changed while it was read").arg(path));
 
-        const qsizetype folderParts = entry.isDirectory ? entry.parts.size() : entry.parts.size() - 1;
-        if (!run.makeDirs(root, entry.parts, folderParts, true, &why))
+        const Fd folder = run.openFolders(entry.parts, entry.folderParts(), true, &why);
+        if (!folder.valid())
             return fail(error, UnzipFailure::unsafeEntry, QStringLiteral("The entry \"%1\" %2").arg(entry.name, why));
-        if (entry.isDirectory) {
-            if (entry.mtime && !entry.parts.isEmpty())
-                directoryTimes.append({root + QLatin1Char('/') + entry.parts.join(QLatin1Char('/')), *entry.mtime});
+        if (entry.isDirectory)
             continue;
-        }
 
-        const QString target = root + QLatin1Char('/') + entry.parts.join(QLatin1Char('/'));
+        const QByteArray target = QFile::encodeName(entry.parts.last());
         struct stat existing {};
-        if (::lstat(QFile::encodeName(target).constData(), &existing) == 0) {
+        if (::fstatat(folder.get(), target.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
             if (S_ISDIR(existing.st_mode))
                 return fail(error, UnzipFailure::unsafeEntry,
                             QStringLiteral("The entry \"%1\" would replace a folder").arg(entry.name));
-            if (!overwrite)
+            if (!options.overwrite)
                 continue; // kept as it is; the reader skips the data
         }
 
-        QTemporaryFile temp(QFileInfo(target).absolutePath() + QStringLiteral("/.orvix-unzip-XXXXXX"));
-        temp.setAutoRemove(false);
-        if (!temp.open())
+        QByteArray temp;
+        const Fd file = createTemporary(folder.get(), &temp);
+        if (!file.valid())
             return fail(error, UnzipFailure::fileAccess,
-                        QStringLiteral("Cannot write the entry \"%1\": %2").arg(entry.name, temp.errorString()));
-        run.staged.push_back({temp.fileName(), target, preserveAttributes ? entry.mtime : std::nullopt});
+                        QStringLiteral("Cannot write the entry \"%1\": %2").arg(entry.name, errnoText(errno)));
+        run.staged.push_back({entry.parts.mid(0, entry.folderParts()), temp, target});
 
         qint64 offset = 0;
         for (;;) {
@@ -451,41 +620,123 @@ bool unzipFileAtPath(const QString &path, const QString &destination, bool prese
             if (at != offset)
                 return fail(error, UnzipFailure::damaged,
                             QStringLiteral("The entry \"%1\" has a gap in its data").arg(entry.name));
-            if (qint64(size) > maxTotalBytes - written)
+            if (qint64(size) > options.maxTotalBytes - written)
                 return fail(error, UnzipFailure::unsafeEntry,
                             QStringLiteral("The archive %1 holds more than the allowed %2 bytes")
                                 .arg(path)
-                                .arg(maxTotalBytes));
-            if (temp.write(static_cast<const char *>(block), qint64(size)) != qint64(size))
+                                .arg(options.maxTotalBytes));
+            if (!writeAll(file.get(), static_cast<const char *>(block), size))
                 return fail(error, UnzipFailure::fileAccess,
-                            QStringLiteral("Cannot write the entry \"%1\": %2").arg(entry.name, temp.errorString()));
+                            QStringLiteral("Cannot write the entry \"%1\": %2").arg(entry.name, errnoText(errno)));
             written += qint64(size);
             offset += qint64(size);
         }
-        if (!temp.flush())
-            return fail(error, UnzipFailure::fileAccess,
-                        QStringLiteral("Cannot write the entry \"%1\": %2").arg(entry.name, temp.errorString()));
-        temp.close();
+        struct timespec times[2];
+        if (options.preserveAttributes && entry.mtime)
+            ::futimens(file.get(), modificationTimes(*entry.mtime, times)); // kept by the move into place
+        if (options.afterStaging && *options.afterStaging)
+            (*options.afterStaging)(int(run.staged.size()));
     }
     // Nothing may follow the entries checked.
     if (archive_read_next_header(a.get(), &header) != ARCHIVE_EOF)
         return fail(error, UnzipFailure::damaged, QStringLiteral("The archive %1 changed while it was read").arg(path));
+    return true;
+}
 
-    // Everything was read in full: move the files into place.
+// Everything was read in full: the files go into place, through the held
+// destination, and stay only when it still stands where it stood.
+bool moveIntoPlace(const QString &destination, const QString &root, const std::vector<Planned> &plan,
+                   const Options &options, Extraction &run, UnzipError *error)
+{
+    const auto moved = [&] {
+        return fail(error, UnzipFailure::fileAccess,
+                    QStringLiteral("The destination %1 was moved or replaced during the extraction").arg(destination));
+    };
     for (auto &s : run.staged) {
-        if (::rename(QFile::encodeName(s.temp).constData(), QFile::encodeName(s.target).constData()) != 0)
+        const Fd folder = run.openFolders(s.folder, s.folder.size(), false, nullptr);
+        if (!folder.valid() || ::renameat(folder.get(), s.temp.constData(), folder.get(), s.target.constData()) != 0)
             return fail(error, UnzipFailure::fileAccess,
-                        QStringLiteral("Cannot move %1 into place: %2").arg(s.target, errnoText(errno)));
+                        QStringLiteral("Cannot move %1 into place: %2")
+                            .arg((s.folder + QStringList{QFile::decodeName(s.target)}).join(QLatin1Char('/')),
+                                 errnoText(errno)));
         s.moved = true;
-        if (s.mtime)
-            setModificationTime(s.target, *s.mtime);
     }
-    if (preserveAttributes) {
-        for (auto it = directoryTimes.crbegin(); it != directoryTimes.crend(); ++it)
-            setModificationTime(it->first, it->second);
+    // Checked once all are in place, so a swap at any time before takes
+    // them back.
+    if (!standsAt(root, run.root()))
+        return moved();
+    if (options.preserveAttributes) {
+        for (auto it = plan.crbegin(); it != plan.crend(); ++it) {
+            if (!it->isDirectory || !it->mtime || it->parts.isEmpty())
+                continue;
+            const Fd parent = run.openFolders(it->parts, it->parts.size() - 1, false, nullptr);
+            struct timespec times[2];
+            if (parent.valid())
+                ::utimensat(parent.get(), QFile::encodeName(it->parts.last()).constData(),
+                            modificationTimes(*it->mtime, times), AT_SYMLINK_NOFOLLOW);
+        }
     }
+    return true;
+}
+
+bool unzip(const QString &path, const QString &destination, const std::optional<QString> &password,
+           int maxEntries, const Options &options, UnzipError *error)
+{
+    if (destination.isEmpty())
+        return fail(error, UnzipFailure::fileAccess, QStringLiteral("No destination folder given"));
+    const Utf8Names utf8; // outlives every reader below
+    QByteArray bytes;
+    internal::Directory directory;
+    if (!readDirectory(path, maxEntries, &bytes, &directory, error))
+        return false;
+    const QByteArray passwordBytes = password ? password->toUtf8() : QByteArray();
+    std::vector<Planned> plan;
+    if (!planEntries(path, bytes, passwordBytes, directory, maxEntries, &plan, error))
+        return false;
+
+    Extraction run;
+    QString why;
+    const QString absoluteDestination = QFileInfo(destination).absoluteFilePath();
+    if (!makeDestination(absoluteDestination, &run.destinationDirs, &why))
+        return fail(error, UnzipFailure::fileAccess,
+                    QStringLiteral("The destination %1 cannot be used: %2").arg(destination, why));
+    const QString root = QFileInfo(absoluteDestination).canonicalFilePath();
+    Fd held(root.isEmpty() ? -1 : ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!held.valid())
+        return fail(error, UnzipFailure::fileAccess, QStringLiteral("The destination %1 cannot be used").arg(destination));
+    run.hold(std::move(held));
+
+    if (!stageEntries(path, bytes, passwordBytes, plan, options, run, error)
+        || !moveIntoPlace(destination, root, plan, options, run, error))
+        return false;
     run.done = true;
     return true;
 }
+
+} // namespace
+
+bool unzipFileAtPath(const QString &path, const QString &destination, bool preserveAttributes, bool overwrite,
+                     const std::optional<QString> &password, UnzipError *error, qint64 maxTotalBytes,
+                     int maxEntries)
+{
+    return internal::unzipFileAtPath(path, destination, preserveAttributes, overwrite, password, error, maxTotalBytes,
+                                     maxEntries, {});
+}
+
+namespace internal {
+
+bool unzipFileAtPath(const QString &path, const QString &destination, bool preserveAttributes, bool overwrite,
+                     const std::optional<QString> &password, UnzipError *error, qint64 maxTotalBytes,
+                     int maxEntries, const AfterStaging &afterStaging)
+{
+    Options options;
+    options.preserveAttributes = preserveAttributes;
+    options.overwrite = overwrite;
+    options.maxTotalBytes = maxTotalBytes;
+    options.afterStaging = &afterStaging;
+    return unzip(path, destination, password, maxEntries, options, error);
+}
+
+} // namespace internal
 
 } // namespace orvix::platform::zip

@@ -13,8 +13,13 @@ namespace orvix::platform::zip {
 // document the kit reads, so that a small archive cannot make it inflate and
 // write far more than it will ever use.
 inline constexpr qint64 kMaxExtractedBytes = 16 * 1024 * 1024;
-// Upper bound on the entries of one archive.
-inline constexpr int kMaxEntries = 1000;
+// Bounds on the entries, from the shape of the authority's archive (one
+// document under a short flat name) with a margin: at most this many
+// entries, each name at most kMaxNameBytes long as stored and at most
+// kMaxDepth folders deep.
+inline constexpr int kMaxEntries = 16;
+inline constexpr int kMaxNameBytes = 255;
+inline constexpr int kMaxDepth = 8;
 // Upper bound on the size of an archive file the kit will open: far above a
 // real offline e-KYC archive (tens of kilobytes), and above a stored archive
 // of the largest document the kit accepts.
@@ -46,8 +51,11 @@ struct UnzipError {
 //
 // Refused before libarchive reads an entry: an archive larger than
 // kMaxArchiveBytes, a central directory listing more than `maxEntries`
-// entries, or one libarchive could read otherwise (the walk and libarchive
-// must list the same names in the same order; anything else is damaged).
+// entries, a name longer than kMaxNameBytes or more than kMaxDepth folders
+// deep (a folder entry counts itself), or a directory libarchive could read
+// otherwise (the walk and libarchive must list the same names in the same
+// order; anything else is damaged). Each of these costs one pass over the
+// directory at most.
 //
 // Refused, as a failure: entry paths that are absolute or hold a ".."
 // component (a backslash counts as a separator), link and special entries,
@@ -60,10 +68,17 @@ struct UnzipError {
 // authentication code that does not match, inconsistent headers) fails the
 // whole archive.
 //
-// Files are written under temporary names and only renamed into place once
-// every entry has been read in full, so a failure leaves no new file behind
-// and replaces none. Should a move into place still fail (the destination
-// changed meanwhile), the files already moved are removed again. Files get mode 0600, created folders 0700; nothing of
+// Names are read as UTF-8 whatever the process's locale (a name that is not
+// UTF-8 is taken byte for byte).
+//
+// The destination is opened once; everything below it is made, written,
+// moved and removed through that open folder, never by a path through a
+// link. Files are written under temporary names and only renamed into place
+// once every entry has been read in full, so a failure leaves no new file
+// behind and replaces none. Should the destination no longer stand where it
+// stood (a folder on its path renamed, or swapped for a link), or a move into
+// place fail, every file staged or moved is removed again, wherever the
+// folder went. Files get mode 0600, created folders 0700; nothing of
 // the archive's own permission bits is applied. With `preserveAttributes` the
 // entries' modification times are applied. With `overwrite` false an existing
 // file is kept and its entry skipped.

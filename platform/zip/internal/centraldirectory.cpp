@@ -52,6 +52,42 @@ Directory failed(WalkFailure failure, const QString &why)
     return d;
 }
 
+bool isSeparator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
+// The folders an entry lies in, in one pass over its name, counted as the
+// extraction will split it. A folder entry counts itself; an entry typed a
+// folder without the trailing slash is taken as one as well, as libarchive
+// may.
+qsizetype depthOf(QByteArrayView name, bool typedFolder)
+{
+    qsizetype parts = 0;
+    qsizetype partLength = 0;
+    bool dotOnly = false;
+    for (qsizetype i = 0; i <= name.size(); ++i) {
+        if (i == name.size() || isSeparator(name[i])) {
+            if (partLength > 0 && !(partLength == 1 && dotOnly))
+                ++parts;
+            partLength = 0;
+            continue;
+        }
+        dotOnly = partLength == 0 && name[i] == '.';
+        ++partLength;
+    }
+    const bool folder = typedFolder || (!name.isEmpty() && isSeparator(name.back()));
+    return folder ? parts : qMax<qsizetype>(0, parts - 1);
+}
+
+// A name short enough to quote.
+QString quoted(QByteArrayView name)
+{
+    constexpr qsizetype shown = 48;
+    return name.size() <= shown ? QString::fromUtf8(name)
+                                : QString::fromUtf8(name.first(shown)) + QStringLiteral("…");
+}
+
 } // namespace
 
 bool DirectoryEntry::isSpecial() const
@@ -62,7 +98,14 @@ bool DirectoryEntry::isSpecial() const
     return type != 0 && type != 0100000 && type != 0040000 && type != 0120000;
 }
 
-Directory walkCentralDirectory(QByteArrayView archive, int maxEntries)
+bool DirectoryEntry::isFolder() const
+{
+    if (madeOn == 3)
+        return ((externalAttributes >> 16) & 0170000) == 0040000;
+    return madeOn == 0 && (externalAttributes & 0x10) != 0; // the MS-DOS folder attribute
+}
+
+Directory walkCentralDirectory(QByteArrayView archive, int maxEntries, int maxNameBytes, int maxDepth)
 {
     const Bytes z(archive);
     const auto damaged = [](const QString &why) { return failed(WalkFailure::damaged, why); };
@@ -149,10 +192,24 @@ Directory walkCentralDirectory(QByteArrayView archive, int maxEntries)
         const quint64 commentLength = z.u16(at + 32);
         if (!z.has(at + kRecordSize, nameLength + extraLength))
             return damaged(QStringLiteral("a central directory record cut short"));
+        const QByteArrayView name = archive.sliced(qsizetype(at + kRecordSize), qsizetype(nameLength));
+        if (nameLength > quint64(qMax(0, maxNameBytes)))
+            return failed(WalkFailure::entryBeyondBounds,
+                          QStringLiteral("the entry \"%1\" has a name of %2 bytes, more than the allowed %3")
+                              .arg(quoted(name))
+                              .arg(nameLength)
+                              .arg(maxNameBytes));
         DirectoryEntry entry;
-        entry.name = z.slice(at + kRecordSize, nameLength);
         entry.madeOn = quint8(z.u16(at + 4) >> 8);
         entry.externalAttributes = z.u32(at + 38);
+        const qsizetype depth = depthOf(name, entry.isFolder());
+        if (depth > qMax(0, maxDepth))
+            return failed(WalkFailure::entryBeyondBounds,
+                          QStringLiteral("the entry \"%1\" lies %2 folders deep, more than the allowed %3")
+                              .arg(quoted(name))
+                              .arg(depth)
+                              .arg(maxDepth));
+        entry.name = name.toByteArray();
         directory.entries.push_back(std::move(entry));
         // Each length is at most 0xFFFF and `at` within the file: no overflow.
         at += kRecordSize + nameLength + extraLength + commentLength;

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <climits>
 #include <vector>
 
 namespace orvix::platform::zip::internal {
@@ -20,9 +21,11 @@ struct DirectoryEntry {
     // A Unix entry typed as neither file, folder nor link (no type counts as
     // a file, as libarchive takes it).
     bool isSpecial() const;
+    // Typed a folder by its attributes (Unix mode or MS-DOS attribute).
+    bool isFolder() const;
 };
 
-enum class WalkFailure { none, damaged, tooManyEntries };
+enum class WalkFailure { none, damaged, tooManyEntries, entryBeyondBounds };
 
 struct Directory {
     WalkFailure failure = WalkFailure::none;
@@ -36,7 +39,11 @@ struct Directory {
 // read otherwise (a directory not found where its records say, records that
 // do not add up to the count and size the end record gives, values out of
 // the file). Refused as tooManyEntries, before any record is read: a count
-// above maxEntries.
-Directory walkCentralDirectory(QByteArrayView archive, int maxEntries);
+// above maxEntries. Refused as entryBeyondBounds, before its name is copied:
+// a name longer than maxNameBytes, or one that lies more than maxDepth
+// folders deep ('/' and '\\' both separate; empty and "." parts do not
+// count; a folder entry counts itself).
+Directory walkCentralDirectory(QByteArrayView archive, int maxEntries, int maxNameBytes = 0xFFFF,
+                               int maxDepth = INT_MAX);
 
 } // namespace orvix::platform::zip::internal
