@@ -336,8 +336,18 @@ void AadhaarRecordProcessing::reportArchiveFailure()
 
 void AadhaarRecordProcessing::didChangeText(QObject *textField)
 {
-    if (auto *field = qobject_cast<platform::ui::TextField *>(textField))
-        field->setText(formatAadhaarNumber(field->text()));
+    auto *field = qobject_cast<platform::ui::TextField *>(textField);
+    if (!field)
+        return;
+    // Regrouping replaces the text, which puts the cursor at the end: put it
+    // back after the same digits. Text already grouped is left alone, and
+    // with it the undo history.
+    int cursor = field->cursorPosition();
+    const QString grouped = formatAadhaarNumber(field->text(), cursor);
+    if (grouped == field->text())
+        return;
+    field->setText(grouped);
+    field->setCursorPosition(cursor);
 }
 
 void AadhaarRecordProcessing::checkBoxAct(QObject *sender)
