@@ -85,7 +85,10 @@
 //                                     the backend refused to start (M: its message, or ""),
 //                                     or a backend request failed (M: the offline text above,
 //                                     or the error's description); dismissed
-//   {"status": false}                 the user closed the sheet
+//   {"status": false}                 the user closed the sheet. The close and the page's
+//                                     arrival at the success URL reach the screen through
+//                                     the event queue; whichever is handled first reports,
+//                                     the other reports nothing
 //
 // TWICE OR NEVER
 //
@@ -200,7 +203,8 @@ public:
     // theirs (killed, crashed); those of running processes stay.
     void beginKYCFLow();
 
-    // The user closed the DigiLocker sheet: reported as a failure.
+    // The user closed the DigiLocker sheet: reported as a failure, unless
+    // its screen reported first.
     void presentationControllerDidDismiss(platform::ui::PresentationController *presentationController) override;
 
     // The run's state, read by the kit's screens and by tests.
