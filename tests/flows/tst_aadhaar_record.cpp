@@ -750,8 +750,10 @@ void TestAadhaarRecord::numberFieldKeepsTheCursor_data()
     QTest::newRow("type a blank, dropped") << "98765432" << 7 << QStringList{" "} << "9876 5432" << 7;
     QTest::newRow("backspace the first digit") << "98765432" << 1 << QStringList{"<bs>"} << "8765 432" << 0;
     QTest::newRow("backspace in the middle") << "987654321012" << 6 << QStringList{"<bs>"} << "9876 4321 012" << 5;
-    QTest::newRow("backspace a blank steps over it") << "987654321012" << 5 << QStringList{"<bs>"}
-                                                     << "9876 5432 1012" << 4;
+    QTest::newRow("backspace on a blank takes the digit before") << "987654321012" << 5 << QStringList{"<bs>"}
+                                                                 << "9875 4321 012" << 3;
+    QTest::newRow("delete on a blank takes the digit after") << "987654321012" << 4 << QStringList{"<del>"}
+                                                             << "9876 4321 012" << 4;
     QTest::newRow("backspace at the end") << "987654321012" << 14 << QStringList{"<bs>"} << "9876 5432 101" << 13;
     QTest::newRow("delete at the start") << "987654321012" << 0 << QStringList{"<del>"} << "8765 4321 012" << 0;
     QTest::newRow("delete in the middle") << "987654321012" << 5 << QStringList{"<del>"} << "9876 4321 012" << 5;
