@@ -98,13 +98,33 @@ QList<QUrl> BaseViewController::listOfflineXMLFiles(const QUrl &directory)
     return found;
 }
 
+namespace {
+
+// What the grouping drops: blanks typed or pasted by the person.
+bool isBlank(QChar c)
+{
+    return c == u'\t' || c.category() == QChar::Separator_Space;
+}
+
+} // namespace
+
 QString BaseViewController::formatAadhaarNumber(const QString &text)
+{
+    int cursor = 0;
+    return formatAadhaarNumber(text, cursor);
+}
+
+QString BaseViewController::formatAadhaarNumber(const QString &text, int &cursor)
 {
     QString compact;
     compact.reserve(text.size());
-    for (const QChar c : text) {
-        if (c != u'\t' && c.category() != QChar::Separator_Space)
-            compact.append(c);
+    int keptBeforeCursor = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (isBlank(text[i]))
+            continue;
+        compact.append(text[i]);
+        if (i < cursor)
+            ++keptBeforeCursor;
     }
     // Group user-perceived characters, not code units.
     QString result;
@@ -118,6 +138,19 @@ QString BaseViewController::formatAadhaarNumber(const QString &text)
         if (count % 4 == 0 && end < compact.size())
             result.append(u' ');
     }
+
+    // Every blank in the result is one of ours: the cursor goes after the
+    // same kept characters, and stays behind a blank it stood behind (where
+    // a deleted digit was).
+    int position = 0;
+    for (int seen = 0; seen < keptBeforeCursor; ++position) {
+        if (result[position] != u' ')
+            ++seen;
+    }
+    const bool behindBlank = cursor > 0 && cursor <= text.size() && isBlank(text[cursor - 1]);
+    if (behindBlank && keptBeforeCursor > 0 && position < result.size() && result[position] == u' ')
+        ++position;
+    cursor = position;
     return result;
 }
 

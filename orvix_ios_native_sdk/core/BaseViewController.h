@@ -32,6 +32,9 @@ public:
     // Blanks and tabs removed, then a blank after every fourth character
     // except at the end. Any thread.
     static QString formatAadhaarNumber(const QString &text);
+    // The same, with `cursor` (a position in `text`) moved to stand after the
+    // same characters in the result.
+    static QString formatAadhaarNumber(const QString &text, int &cursor);
 };
 
 } // namespace orvix

@@ -59,8 +59,15 @@ void OrvixEntryPoint::presentFlowScreen(Config config)
         host->present(screen, sheet);
 }
 
-void OrvixEntryPoint::presentationControllerDidDismiss(ui::PresentationController *)
+void OrvixEntryPoint::presentationControllerDidDismiss(ui::PresentationController *presentationController)
 {
+    // The page may have reached the success URL just before the close was
+    // handled: that report stands alone.
+    auto *screen = presentationController
+        ? dynamic_cast<DigiLockerViewController *>(presentationController->presentedViewController())
+        : nullptr;
+    if (screen && !screen->sheetClosedByUser())
+        return;
     reportToHost({{QStringLiteral("status"), false}});
 }
 

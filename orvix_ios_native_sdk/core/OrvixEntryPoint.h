@@ -85,7 +85,10 @@
 //                                     the backend refused to start (M: its message, or ""),
 //                                     or a backend request failed (M: the offline text above,
 //                                     or the error's description); dismissed
-//   {"status": false}                 the user closed the sheet
+//   {"status": false}                 the user closed the sheet. The close and the page's
+//                                     arrival at the success URL reach the screen through
+//                                     the event queue; whichever is handled first reports,
+//                                     the other reports nothing
 //
 // TWICE OR NEVER
 //
@@ -121,6 +124,9 @@
 //     64 attributes on one element, values of 4,096 characters, texts of
 //     3 MiB, names of 256 characters, 1,024 distinct names, no document type
 //     declaration);
+//   - the host's window is closed during an Aadhaar flow: the kit does not
+//     watch that window, so the close itself reports nothing (a reply still
+//     under way is handled as above);
 //   - orvixEntryDelegate is null when a report is made: that report is dropped.
 //
 // REPLIES AND TEXT FROM OUTSIDE
@@ -131,15 +137,21 @@
 // for line breaks and escapes, plus 1 MiB), the resident page's archive up to
 // 8 MiB. A larger reply fails unread, as a failed request: a health check
 // then reports the error's description. An error message in a report thus
-// comes from at most 1 MiB of reply. What the backend, the authority and the
-// document say shows as plain text; a toast shows at most 300 characters.
+// comes from at most 1 MiB of reply. The authority's pages and the DigiLocker
+// pages are web pages in web views; every label and toast the kit draws
+// itself shows what the backend, the authority, their pages and the document
+// say as plain text. A toast shows at most 300 characters as a person sees
+// them (a letter with its accents is one) on at most 4 lines; a longer
+// message is cut and ends in "…", which counts within the 300.
 //
 // When a captcha or one-time-password reply finds the authority's session
 // inactive, the web-API screen starts the authorization over, once. If the
 // captcha after that start-over finds none either, the screen toasts
 // "Session expired.", keeps the captcha panel with its reload button and
-// sends nothing more until the person reloads, presses Send OTP, tries again
-// or goes back; each of these allows one more start-over. Nothing is reported.
+// sends nothing more until the person reloads, presses Send OTP and its
+// checks pass (a valid number, a captcha of five characters, the terms
+// ticked), tries again or goes back; each of these allows one more
+// start-over. Nothing is reported.
 //
 // THREAD
 //
@@ -200,7 +212,8 @@ public:
     // theirs (killed, crashed); those of running processes stay.
     void beginKYCFLow();
 
-    // The user closed the DigiLocker sheet: reported as a failure.
+    // The user closed the DigiLocker sheet: reported as a failure, unless
+    // its screen reported first.
     void presentationControllerDidDismiss(platform::ui::PresentationController *presentationController) override;
 
     // The run's state, read by the kit's screens and by tests.

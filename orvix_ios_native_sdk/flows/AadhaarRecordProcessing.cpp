@@ -401,8 +401,34 @@ void AadhaarRecordProcessing::reportArchiveFailure()
 
 void AadhaarRecordProcessing::didChangeText(QObject *textField)
 {
-    if (auto *field = qobject_cast<platform::ui::TextField *>(textField))
-        field->setText(formatAadhaarNumber(field->text()));
+    auto *field = qobject_cast<platform::ui::TextField *>(textField);
+    if (!field)
+        return;
+    // Regrouping replaces the text, which puts the cursor at the end: put it
+    // back after the same digits. Text already grouped is left alone, and
+    // with it the undo history.
+    QString text = field->text();
+    int cursor = field->cursorPosition();
+    removeDigitBeyondBlank(field->lastEdit(), text, cursor);
+    const QString grouped = formatAadhaarNumber(text, cursor);
+    if (grouped == field->text())
+        return;
+    field->setText(grouped);
+    field->setCursorPosition(cursor);
+}
+
+// Backspace or Delete on one of the grouping's blanks would only see it put
+// back: the digit beyond it goes instead, as the person meant.
+void AadhaarRecordProcessing::removeDigitBeyondBlank(const platform::ui::TextField::UserEdit &edit, QString &text,
+                                                     int &cursor)
+{
+    if (edit.replaced != QLatin1String(" ") || !edit.replacement.isEmpty())
+        return;
+    const int at = edit.cursorBefore == edit.range.location ? edit.range.location : edit.range.location - 1;
+    if (at < 0 || at >= text.size() || !text[at].isDigit())
+        return;
+    text.remove(at, 1);
+    cursor = at;
 }
 
 void AadhaarRecordProcessing::checkBoxAct(QObject *sender)

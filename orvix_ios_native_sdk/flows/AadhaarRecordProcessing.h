@@ -70,8 +70,12 @@ public:
     // The state of the terms check box.
     bool isAgree = false;
 
-    // The number field shows its text in groups of four while typed.
+    // The number field shows its text in groups of four while typed; the
+    // cursor stays after the same digits.
     void didChangeText(QObject *textField);
+    // An edit that removed one blank of the grouping: the digit beyond it
+    // (before it for Backspace, after it for Delete) goes from `text` too.
+    static void removeDigitBeyondBlank(const platform::ui::TextField::UserEdit &edit, QString &text, int &cursor);
     // Ticks or clears the check box (its sender) and flips isAgree.
     void checkBoxAct(QObject *sender);
     // Shows the terms screen.

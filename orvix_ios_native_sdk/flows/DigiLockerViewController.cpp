@@ -113,6 +113,7 @@ void DigiLockerViewController::refuse(const QVariant &reply)
         : QVariant();
     const QString text = message.typeId() == QMetaType::QString ? message.toString() : QString();
     m_ended = true;
+    m_reported = true;
     reportToHost({{QStringLiteral("status"), false},
                   {QStringLiteral("error"), QVariantMap{{QStringLiteral("message"), text}}}});
     dismiss(true);
@@ -144,6 +145,10 @@ void DigiLockerViewController::handleWebViewURLChange(const std::optional<QUrl> 
     if (success && comparable(success) == text) {
         m_ended = true;
         m_urlObservation.invalidate();
+        // The close and this change both come through the event queue: a
+        // close handled first has reported, and this one stays silent.
+        if (m_closedByUser)
+            return;
         line(QStringLiteral("----Next Move---"));
         finish({{QStringLiteral("status"), true}});
     }
@@ -167,8 +172,15 @@ void DigiLockerViewController::handleRequestFailure(const Error &error)
 
 void DigiLockerViewController::finish(const QVariantMap &result)
 {
+    m_reported = true;
     reportToHost(result);
     dismiss(true);
+}
+
+bool DigiLockerViewController::sheetClosedByUser()
+{
+    m_closedByUser = true;
+    return !m_reported;
 }
 
 void DigiLockerViewController::didStartProvisionalNavigation(web::WebView *)

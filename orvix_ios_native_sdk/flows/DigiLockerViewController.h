@@ -46,6 +46,11 @@ public:
     void didFailProvisionalNavigation(platform::web::WebView *webView,
                                       const platform::web::WebError &error) override;
 
+    // The person closed the sheet; the entry point asks once it is off
+    // screen. True when the close is the run's report: the screen has not
+    // reported yet. A success URL reached after the close reports nothing.
+    bool sheetClosedByUser();
+
 private:
     void refuse(const QVariant &reply);
     void finish(const QVariantMap &result);
@@ -53,6 +58,8 @@ private:
 
     platform::web::Observation m_urlObservation;
     bool m_ended = false; // a redirect URL was reached or the flow was refused
+    bool m_reported = false;
+    bool m_closedByUser = false;
 };
 
 // Sends the flow's two backend calls. Never shown.

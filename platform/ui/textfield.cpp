@@ -34,6 +34,7 @@ TextField::~TextField()
 
 bool TextField::allows(const Edit &edit)
 {
+    m_lastEdit = {edit.range, text().mid(edit.range.location, edit.range.length), edit.replacement, cursorPosition()};
     std::shared_ptr<TextFieldDelegate> delegate = m_delegate.lock();
     if (!delegate)
         return true;

@@ -42,6 +42,17 @@ public:
     void setDelegate(std::weak_ptr<TextFieldDelegate> delegate) { m_delegate = std::move(delegate); }
     std::shared_ptr<TextFieldDelegate> delegate() const { return m_delegate.lock(); }
 
+    // The latest user edit put to the delegate: the range it replaces, the
+    // text there before, its replacement and where the cursor stood. In a
+    // handler of editingChanged() it is the edit just made.
+    struct UserEdit {
+        TextRange range;
+        QString replaced;
+        QString replacement;
+        int cursorBefore = 0;
+    };
+    const UserEdit &lastEdit() const { return m_lastEdit; }
+
     // The user's edit commands (keys and the context menu come here too).
     void userPaste();
     void userCut();
@@ -75,6 +86,7 @@ private:
     void reportIfChanged(const QString &before);
 
     std::weak_ptr<TextFieldDelegate> m_delegate;
+    UserEdit m_lastEdit;
     Shadow *m_shadow = nullptr;
 };
 

@@ -11,6 +11,7 @@
 #include "orvix_ios_native_sdk/core/Scenes.h"
 #include "orvix_ios_native_sdk/core/internal/EndpointOverride.h"
 #include "orvix_ios_native_sdk/flows/NewAadhaarFlowVC.h"
+#include "orvix_ios_native_sdk/flows/OldAadhaarFlowVC.h"
 #include "platform/net/session.h"
 #include "platform/files/tempdir.h"
 #include "platform/ui/image.h"
@@ -19,9 +20,11 @@
 #include "simulator/documents/OfflineKycDocumentGenerator.h"
 
 #include <QBuffer>
+#include <QClipboard>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QGuiApplication>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -99,6 +102,8 @@ private slots:
     void archiveWithoutReplyTextIsReported();
     void staleFoldersGoOnlyWhenProvablyLeftOver_data();
     void staleFoldersGoOnlyWhenProvablyLeftOver();
+    void numberFieldKeepsTheCursor_data();
+    void numberFieldKeepsTheCursor();
 
 private:
     sim::Simulator m_sim;
@@ -812,6 +817,86 @@ void TestAadhaarRecord::staleFoldersGoOnlyWhenProvablyLeftOver()
         const QString own = files::privateTemporaryDirectory();
         files::removeStaleTemporaryDirectories(QFileInfo(own).path());
         QVERIFY(QFileInfo(own + '/' + files::ownerMarkerName).isFile());
+    }
+}
+
+void TestAadhaarRecord::numberFieldKeepsTheCursor_data()
+{
+    // Typed first, then the cursor set, then the steps: "<bs>" Backspace,
+    // "<del>" Delete, "<home>", "<right>", "<undo>", "<paste>X" a paste of X through
+    // the clipboard, anything else typed.
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("cursor");
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("position");
+    QTest::newRow("type at the start") << "98765432" << 0 << QStringList{"1"} << "1987 6543 2" << 1;
+    QTest::newRow("type before a blank") << "98765432" << 4 << QStringList{"1"} << "9876 1543 2" << 6;
+    QTest::newRow("type after a blank") << "98765432" << 5 << QStringList{"1"} << "9876 1543 2" << 6;
+    QTest::newRow("type at the end") << "98765432" << 9 << QStringList{"1"} << "9876 5432 1" << 11;
+    QTest::newRow("type a blank, dropped") << "98765432" << 7 << QStringList{" "} << "9876 5432" << 7;
+    QTest::newRow("backspace the first digit") << "98765432" << 1 << QStringList{"<bs>"} << "8765 432" << 0;
+    QTest::newRow("backspace in the middle") << "987654321012" << 6 << QStringList{"<bs>"} << "9876 4321 012" << 5;
+    QTest::newRow("backspace on a blank takes the digit before") << "987654321012" << 5 << QStringList{"<bs>"}
+                                                                 << "9875 4321 012" << 3;
+    QTest::newRow("delete on a blank takes the digit after") << "987654321012" << 4 << QStringList{"<del>"}
+                                                             << "9876 4321 012" << 4;
+    QTest::newRow("backspace at the end") << "987654321012" << 14 << QStringList{"<bs>"} << "9876 5432 101" << 13;
+    QTest::newRow("delete at the start") << "987654321012" << 0 << QStringList{"<del>"} << "8765 4321 012" << 0;
+    QTest::newRow("delete in the middle") << "987654321012" << 5 << QStringList{"<del>"} << "9876 4321 012" << 5;
+    QTest::newRow("delete the last digit") << "987654321012" << 13 << QStringList{"<del>"} << "9876 5432 101" << 13;
+    QTest::newRow("paste at the start") << "98765432" << 0 << QStringList{"<paste>12"} << "1298 7654 32" << 2;
+    QTest::newRow("paste with a blank in the middle") << "98765432" << 5 << QStringList{"<paste>1 2"}
+                                                      << "9876 1254 32" << 7;
+    QTest::newRow("paste at the end") << "98765432" << 9 << QStringList{"<paste>1012"} << "9876 5432 1012" << 14;
+    // Edits that need no regrouping keep the history.
+    QTest::newRow("undo a digit") << "98765" << 6 << QStringList{"4", "<undo>"} << "9876 5" << 6;
+    QTest::newRow("replace a mistyped digit") << "987654321012" << 14
+                                              << QStringList{"<home>", "<right>", "<right>", "<right>", "<right>",
+                                                             "<right>", "<right>", "<bs>", "4"}
+                                              << "9876 4432 1012" << 6;
+}
+
+void TestAadhaarRecord::numberFieldKeepsTheCursor()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, cursor);
+    QFETCH(QStringList, steps);
+    QFETCH(QString, text);
+    QFETCH(int, position);
+
+    // Both screens, with their own field and delegate, wired as they wire it.
+    const auto newScreen = kitStoryboard().instantiate<NewAadhaarFlowVC>(QStringLiteral("NewAadhaarFlowVC"));
+    const auto oldScreen = kitStoryboard().instantiate<OldAadhaarFlowVC>(QStringLiteral("OldAadhaarFlowVC"));
+    QVERIFY(newScreen && oldScreen);
+    for (const std::shared_ptr<AadhaarRecordProcessing> &screen :
+         {std::static_pointer_cast<AadhaarRecordProcessing>(newScreen),
+          std::static_pointer_cast<AadhaarRecordProcessing>(oldScreen)}) {
+        platform::ui::TextField *field = screen->aadhaarNoTF;
+        QVERIFY(field && field->delegate() == std::dynamic_pointer_cast<platform::ui::TextFieldDelegate>(screen));
+        QObject::connect(field, &platform::ui::TextField::editingChanged, field,
+                         [s = screen.get(), field] { s->didChangeText(field); });
+        QTest::keyClicks(field, typed);
+        field->setCursorPosition(cursor);
+        for (const QString &step : steps) {
+            if (step == "<bs>")
+                QTest::keyClick(field, Qt::Key_Backspace);
+            else if (step == "<del>")
+                QTest::keyClick(field, Qt::Key_Delete);
+            else if (step == "<home>")
+                QTest::keyClick(field, Qt::Key_Home);
+            else if (step == "<right>")
+                QTest::keyClick(field, Qt::Key_Right);
+            else if (step == "<undo>")
+                QTest::keyClick(field, Qt::Key_Z, Qt::ControlModifier);
+            else if (step.startsWith("<paste>")) {
+                QGuiApplication::clipboard()->setText(step.mid(7));
+                QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+            } else
+                QTest::keyClicks(field, step);
+        }
+        QCOMPARE(field->text(), text);
+        QCOMPARE(field->cursorPosition(), position);
     }
 }
 

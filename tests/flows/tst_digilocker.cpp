@@ -13,6 +13,7 @@
 #include "simulator/Simulator.h"
 
 #include <QDialog>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QJsonObject>
 #include <QtTest>
@@ -25,7 +26,12 @@ namespace {
 
 using Receiver = ReportReceiver;
 
+// When the user closes the sheet.
+enum class Moment { consentPage, successURL, beforeSuccessURL };
+
 } // namespace
+
+Q_DECLARE_METATYPE(Moment)
 
 class TestDigiLocker : public QObject {
     Q_OBJECT
@@ -314,35 +320,69 @@ void TestDigiLocker::nearMissURLEndsNothing()
 void TestDigiLocker::userClosingTheSheetIsReported_data()
 {
     QTest::addColumn<bool>("escape");
-    QTest::newRow("close button") << false;
-    QTest::newRow("Escape in the page") << true;
+    QTest::addColumn<Moment>("moment");
+    QTest::addColumn<bool>("status");
+    QTest::newRow("close button") << false << Moment::consentPage << false;
+    QTest::newRow("Escape in the page") << true << Moment::consentPage << false;
+    // The page's URL change is queued for the screen before the close is.
+    QTest::newRow("on the page's move to the success URL") << false << Moment::successURL << true;
+    // The close is handled first; the page, still loading, arrives afterwards.
+    QTest::newRow("just before the success URL") << false << Moment::beforeSuccessURL << false;
 }
 
 void TestDigiLocker::userClosingTheSheetIsReported()
 {
     QFETCH(bool, escape);
-    auto screen = start(m_sim.hostSuccessUrl(), m_sim.hostFailureUrl());
-    QVERIFY(screen);
-    waitForConsentPage(screen);
-    auto *sheet = qobject_cast<QDialog *>(screen->view()->window());
-    QVERIFY(sheet);
-    QCOMPARE(sheet->windowModality(), Qt::WindowModal);
-    // Titled as its screen, not as the program.
-    QVERIFY(!screen->view()->windowTitle().isEmpty());
-    QCOMPARE(sheet->windowTitle(), screen->view()->windowTitle());
-    if (escape) {
-        // Into the page, as the person pressing the key would be.
-        QWidget *page = screen->webcontentView->engineView()->focusProxy();
-        sheet->activateWindow();
-        QTest::mouseClick(page, Qt::LeftButton, {}, QPoint(5, 5));
-        QTRY_COMPARE(QApplication::focusWidget(), page);
-        QTest::keyClick(page, Qt::Key_Escape);
+    QFETCH(Moment, moment);
+    QFETCH(bool, status);
+    // The races are run often enough to show an order that depends on timing.
+    const int runs = moment == Moment::consentPage ? 1 : 20;
+    for (int run = 0; run < runs; ++run) {
+        m_receiver->reports.clear();
+        // "Finished loading" of this run's page, not of the last one.
+        m_log.reset();
+        m_log = std::make_unique<LogCapture>();
+        auto screen = start(m_sim.hostSuccessUrl(), m_sim.hostFailureUrl());
+        QVERIFY(screen);
+        waitForConsentPage(screen);
+        auto *sheet = qobject_cast<QDialog *>(screen->view()->window());
+        QVERIFY(sheet);
+        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+        // Titled as its screen, not as the program.
+        QVERIFY(!screen->view()->windowTitle().isEmpty());
+        QCOMPARE(sheet->windowTitle(), screen->view()->windowTitle());
+        // Sees each URL after the screen has.
+        bool atSuccess = false;
+        const platform::web::Observation seen = screen->webcontentView->observeURL([&](const std::optional<QUrl> &url) {
+            atSuccess = atSuccess || (url && url->toString().startsWith(m_sim.hostSuccessUrl()));
+        });
+        if (moment == Moment::successURL) {
+            QObject::connect(screen->webcontentView->engineView()->page(), &QWebEnginePage::urlChanged, sheet,
+                             [&, sheet](const QUrl &url) {
+                                 if (url.toString().startsWith(m_sim.hostSuccessUrl()))
+                                     sheet->close();
+                             });
+            click(screen, "allow");
+        } else if (moment == Moment::beforeSuccessURL) {
+            sheet->close();
+            navigate(screen, m_sim.hostSuccessUrl());
+        } else if (escape) {
+            // Into the page, as the person pressing the key would be.
+            QWidget *page = screen->webcontentView->engineView()->focusProxy();
+            sheet->activateWindow();
+            QTest::mouseClick(page, Qt::LeftButton, {}, QPoint(5, 5));
+            QTRY_COMPARE(QApplication::focusWidget(), page);
+            QTest::keyClick(page, Qt::Key_Escape);
+        } else {
+            sheet->close();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!m_receiver->reports.isEmpty(), 15000);
+        if (moment != Moment::consentPage)
+            QTRY_VERIFY_WITH_TIMEOUT(atSuccess, 15000);
+        QCoreApplication::processEvents(); // whatever was queued with the last of the two
+        QCOMPARE(m_receiver->reports, (QList<QVariantMap>{{{"status", status}}}));
+        QTRY_VERIFY(!m_host->presentedViewController());
     }
-    else
-        sheet->close();
-    QTRY_COMPARE(m_receiver->reports.size(), 1);
-    QCOMPARE(m_receiver->reports[0], (QVariantMap{{"status", false}}));
-    QTRY_VERIFY(!m_host->presentedViewController());
 }
 
 void TestDigiLocker::noHostControllerShowsNothing()

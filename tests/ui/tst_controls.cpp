@@ -134,6 +134,10 @@ void TestControls::deletionsAskWithTheirRange()
     QTest::keyClick(&f.field, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
     QCOMPARE(f.field.text(), after);
     QCOMPARE(f.changed.count(), 1);
+    // What a handler of the change learns about it.
+    QCOMPARE(f.field.lastEdit().range, TextRange({location, length}));
+    QCOMPARE(f.field.lastEdit().replaced, QString("abc defgh").mid(location, length));
+    QCOMPARE(f.field.lastEdit().cursorBefore, 7);
 }
 
 void TestControls::pasteIsOneQuestionWithTheWholeText()
