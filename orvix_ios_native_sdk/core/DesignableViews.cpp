@@ -2,6 +2,7 @@
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/net/session.h"
+#include "platform/ui/picture.h"
 #include "platform/ui/mainthread.h"
 #include "platform/ui/storyboard.h"
 
@@ -254,13 +255,27 @@ QImage imageFromUrl(const QString &urlString)
     return imageFromUrl(urlString, {});
 }
 
+namespace {
+
+// A picture a view loads by address: JPEG or PNG, as large as a screen shows.
+platform::ui::PictureBounds linkedPicture()
+{
+    platform::ui::PictureBounds bounds;
+    bounds.maxBytes = 4 * 1024 * 1024;
+    bounds.maxPixels = 4096 * 4096;
+    return bounds;
+}
+
+} // namespace
+
 QImage imageFromUrl(const QString &urlString, std::function<void(const QImage &)> completion)
 {
     const QUrl url(urlString, QUrl::StrictMode);
-    // Decoding happens on the main thread, whatever the data.
+    // Decoded where the bytes arrive (a worker), within what a shown picture
+    // may cost; the completion runs on the main thread.
     auto finish = [completion = std::move(completion)](const QByteArray &data) {
-        platform::dispatch::asyncMain([completion, data] {
-            const QImage image = data.isEmpty() ? QImage() : QImage::fromData(data);
+        const QImage image = data.isEmpty() ? QImage() : platform::ui::decodePicture(data, linkedPicture()).image;
+        platform::dispatch::asyncMain([completion, image] {
             if (completion)
                 completion(image);
         });
@@ -271,10 +286,11 @@ QImage imageFromUrl(const QString &urlString, std::function<void(const QImage &)
             finish({});
         } else if (url.isLocalFile() || scheme == QLatin1String("qrc")) {
             QFile file(url.isLocalFile() ? url.toLocalFile() : QStringLiteral(":") + url.path());
-            finish(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+            finish(file.open(QIODevice::ReadOnly) ? file.read(linkedPicture().maxBytes + 1) : QByteArray());
         } else if (scheme == QLatin1String("http") || scheme == QLatin1String("https")) {
             platform::net::URLRequest request;
             request.url = url;
+            request.maximumBodySize = linkedPicture().maxBytes;
             platform::net::Session::shared().download(request, [finish](const platform::net::DownloadResponse &r) {
                 QByteArray data;
                 if (!r.fileURL.isEmpty()) {

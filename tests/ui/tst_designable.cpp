@@ -2,6 +2,7 @@
 // painted, and imageFromUrl.
 
 #include "orvix_ios_native_sdk/core/DesignableViews.h"
+#include "picturebombs.h"
 #include "rawserver.h"
 
 #include <QApplication>
@@ -237,13 +238,22 @@ void TestDesignable::imageFromUrlLoads()
     RawServer server([](const RawRequest &request) {
         if (request.path() == "/photo.png")
             return RawReply::http(200, pngBytes({5, 4}, Qt::blue), "image/png");
+        // Pictures that cost far more than their bytes say.
+        if (request.path() == "/scans.jpg")
+            return RawReply::http(200, testsupport::progressiveScanBomb({2048, 2048}, 5000), "image/jpeg");
+        if (request.path() == "/lie.ico")
+            return RawReply::http(200, testsupport::icoLie({5000, 5000}), "image/x-icon");
         return RawReply::http(404, "<html>not here</html>", "text/html");
     });
     Load remote(server.url("/photo.png").toString());
     Load notFound(server.url("/nothing").toString());
-    QTRY_VERIFY_WITH_TIMEOUT(remote.done && notFound.done, 20000);
+    Load scans(server.url("/scans.jpg").toString());
+    Load lie(server.url("/lie.ico").toString());
+    QTRY_VERIFY_WITH_TIMEOUT(remote.done && notFound.done && scans.done && lie.done, 20000);
     QCOMPARE(remote.loaded.size(), QSize(5, 4));
     QVERIFY(notFound.loaded.isNull());
+    QVERIFY(scans.loaded.isNull() && scans.onMainThread);
+    QVERIFY(lie.loaded.isNull());
 }
 
 QTEST_MAIN(TestDesignable)
