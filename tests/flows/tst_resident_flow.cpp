@@ -547,13 +547,16 @@ void TestResidentFlow::wrongCaptchaRenewsIt()
     QVERIFY(screen->aadhaarCaptchaView->isVisible());
     QVERIFY(!screen->otpView->isVisible());
     QVERIFY(!screen->isAdhaarDetailsFilled);
-    QTRY_VERIFY_WITH_TIMEOUT(screen->captchaImgView->image() != first, 10000);
+    // The old picture goes at once; the new one follows once decoded.
+    QTRY_VERIFY_WITH_TIMEOUT(!screen->captchaImgView->image().isNull() && screen->captchaImgView->image() != first,
+                             10000);
     QCOMPARE(screen->aadhaarNoTF->text(), grouped(m_number));
 
     // Reloading shows yet another picture and does not post the details again.
     const QImage second = screen->captchaImgView->image();
     QTest::mouseClick(button(screen, "reloadCaptchaBtn"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(screen->captchaImgView->image() != second, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!screen->captchaImgView->image().isNull() && screen->captchaImgView->image() != second,
+                             10000);
     QCOMPARE(m_sim.requestsTo(ResidentPortal::postRoute).size(), 1);
     QCOMPARE(m_sim.requestsTo(ResidentPortal::pageRoute).size(), 2);
 
