@@ -87,6 +87,15 @@ QString shownTextBeyondBounds(const OfflinePaperlessKyc &record)
     return {};
 }
 
+// A decoded picture in its view, or a line saying why it is not shown.
+void showDecoded(platform::ui::ImageView *view, const char *what, const platform::ui::DecodedPicture &picture)
+{
+    if (picture.image.isNull())
+        line(QStringLiteral("The %1 is not shown: %2").arg(QLatin1String(what), picture.refusal));
+    else if (view)
+        view->setImage(picture.image);
+}
+
 } // namespace
 
 AadhaarRecordProcessing::AadhaarRecordProcessing() = default;
@@ -313,12 +322,8 @@ void AadhaarRecordProcessing::showUserInfo()
             std::move(photo), platform::ui::PictureBounds::photograph(),
             [weak = std::weak_ptr(recordSelf()), record = aadhaarModel](const platform::ui::DecodedPicture &picture) {
                 const auto me = weak.lock();
-                if (!me || me->aadhaarModel != record)
-                    return;
-                if (picture.image.isNull())
-                    line(QStringLiteral("The photograph is not shown: ") + picture.refusal);
-                else if (me->profilePic)
-                    me->profilePic->setImage(picture.image);
+                if (me && me->aadhaarModel == record)
+                    showDecoded(me->profilePic, "photograph", picture);
             });
     }
     if (usernameLbl)
@@ -350,12 +355,8 @@ void AadhaarRecordProcessing::showCaptcha(const QString &base64)
         std::move(bytes), bounds,
         [weak = std::weak_ptr(recordSelf()), captcha](const platform::ui::DecodedPicture &picture) {
             const auto me = weak.lock();
-            if (!me || me->m_captchaShown != captcha)
-                return;
-            if (picture.image.isNull())
-                line(QStringLiteral("The captcha is not shown: ") + picture.refusal);
-            else if (me->captchaImgView)
-                me->captchaImgView->setImage(picture.image);
+            if (me && me->m_captchaShown == captcha)
+                showDecoded(me->captchaImgView, "captcha", picture);
         });
 }
 
