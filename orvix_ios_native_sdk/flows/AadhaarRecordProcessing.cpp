@@ -192,11 +192,6 @@ void AadhaarRecordProcessing::runInBackground(std::function<void()> work)
     });
 }
 
-void AadhaarRecordProcessing::openArchiveInBackground(const QString &zipPath)
-{
-    runInBackground([this, zipPath] { openArchive(zipPath); });
-}
-
 void AadhaarRecordProcessing::openEncodedArchiveInBackground(const QString &base64)
 {
     runInBackground([this, base64] {

@@ -106,9 +106,6 @@ public:
     // reportArchiveFailure() on the main thread. On every way out the
     // archive, the unzip folder and "aadhaar.xml" are removed.
     void openArchive(const QString &zipPath);
-    // The same on a worker thread; the screen is let go on the main thread
-    // afterwards, where its widgets live.
-    void openArchiveInBackground(const QString &zipPath);
     // The download's archive as Base64: decoded, written as "aadhaar.zip"
     // through the private folder and opened, all on a worker. Nothing in
     // it decodes to bytes: reportArchiveFailure() on the main thread.

@@ -1,24 +1,12 @@
 #include "platform/ui/image.h"
 
 #include "platform/ui/mainthread.h"
-#include "platform/ui/picture.h"
 
 #include <QFileInfo>
 #include <QPainter>
 #include <QPixmap>
 
-#include <limits>
-
 namespace orvix::platform::ui {
-
-QImage Image::fromData(const QByteArray &bytes, qint64 maxPixels, int maxSide)
-{
-    PictureBounds bounds;
-    bounds.maxBytes = std::numeric_limits<qint64>::max();
-    bounds.maxPixels = maxPixels;
-    bounds.maxSide = maxSide;
-    return decodePicture(bytes, bounds).image;
-}
 
 QImage Image::named(const QString &name, const std::optional<Bundle> &bundle)
 {

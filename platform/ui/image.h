@@ -15,11 +15,6 @@ public:
     // The image `name` of the bundle (of the application's resources root
     // without a bundle); a null image when there is none.
     static QImage named(const QString &name, const std::optional<Bundle> &bundle = std::nullopt);
-
-    // The JPEG or PNG picture in `bytes` (decodePicture with these bounds);
-    // a null image when there is none or when it has more than `maxPixels`.
-    // With `maxSide`, a larger picture is decoded scaled down to fit that square.
-    static QImage fromData(const QByteArray &bytes, qint64 maxPixels, int maxSide = 0);
 };
 
 // Shows its image scaled to fit, keeping the aspect ratio.
